@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the demo need, when
+# they are missing. Safe to run again: it does nothing when all are there.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ make
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
+  libgtest-dev googletest zlib1g-dev libssl-dev libdivsufsort-dev
+  clang libclang-rt-14-dev
+  wine64 xvfb xauth python3 python3-pytest imagemagick x11-apps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "== installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

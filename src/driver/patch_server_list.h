@@ -1,0 +1,25 @@
+// The patch servers named by the game server (and by refusing patch
+// servers): a FIFO that the driver takes from and both the driver and the
+// download receiver append to, always under run::ServerListLock.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+struct PatchServerEntry {
+    uint16_t port = 0;
+    std::string host;
+};
+
+class PatchServerList {
+public:
+    void Append(std::unique_ptr<PatchServerEntry> entry);
+    // The oldest entry, or null when the list is empty.
+    std::unique_ptr<PatchServerEntry> Take();
+    uint32_t Count() const { return static_cast<uint32_t>(entries_.size()); }
+
+private:
+    std::deque<std::unique_ptr<PatchServerEntry>> entries_;
+};

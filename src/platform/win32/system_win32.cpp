@@ -1,0 +1,57 @@
+#include "platform/debug.h"
+#include "platform/system.h"
+#include "platform/time.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+
+namespace platform {
+
+uint32_t SystemTick() { return timeGetTime(); }
+
+void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+void OutputDebugStringA(const char* text) { ::OutputDebugStringA(text); }
+
+std::vector<std::string> TakeDebugOutput() { return {}; }
+
+void SetDlgItemTextA(WindowHandle dialog, int itemId, const char* text) {
+    ::SetDlgItemTextA(static_cast<HWND>(dialog), itemId, text);
+}
+
+void RepaintWindow(WindowHandle window) {
+    ::InvalidateRect(static_cast<HWND>(window), nullptr, FALSE);
+    ::UpdateWindow(static_cast<HWND>(window));
+}
+
+namespace {
+std::atomic<WindowHandle> g_errorBoxOwner{nullptr};
+}
+
+void SetErrorBoxOwner(WindowHandle owner) { g_errorBoxOwner.store(owner); }
+
+void ShowErrorAndExit(const char* text, const char* caption, int exitCode) {
+    ::MessageBoxA(static_cast<HWND>(g_errorBoxOwner.load()), text, caption, MB_OK | MB_ICONSTOP);
+    std::exit(exitCode);
+}
+
+bool GetCurrentDriveFreeBytes(uint64_t* freeBytes) {
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
+    if (!::GetDiskFreeSpaceA(nullptr, &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                             &totalClusters))
+        return false;
+    // Three 32-bit factors can exceed 64 bits only in theory; saturate then.
+    uint64_t perCluster = uint64_t(bytesPerSector) * sectorsPerCluster;
+    if (perCluster != 0 && freeClusters > UINT64_MAX / perCluster)
+        *freeBytes = UINT64_MAX;
+    else
+        *freeBytes = perCluster * freeClusters;
+    return true;
+}
+
+std::vector<UiTouch> TakeUiTouches() { return {}; }
+void SetFreeBytesForTests(int64_t) {}
+
+}  // namespace platform

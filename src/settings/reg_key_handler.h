@@ -1,0 +1,39 @@
+// One open registry key with profile-style reads and writes.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "platform/export.h"
+
+class MRL_EXPORT RegKeyHandler {
+public:
+    RegKeyHandler();
+    virtual ~RegKeyHandler();
+    RegKeyHandler(const RegKeyHandler&) = delete;
+    RegKeyHandler& operator=(const RegKeyHandler&) = delete;
+
+    int Open(HKEY root, const char* subKey);
+    int Create(HKEY root, const char* subKey);
+    void WriteProfileStringA(const char* name, const char* value);
+    void WriteProfileInt(const char* name, uint32_t value);
+    // Reads into the handler's own 256-byte buffer (valid until the next
+    // call); data over 250 bytes, a missing value or no open key give
+    // `defaultValue`. `status` receives the registry status when given.
+    const char* GetProfileStringA(const char* name, const char* defaultValue, int32_t* status);
+    uint32_t GetProfileIntA(const char* name, uint32_t defaultValue);
+
+private:
+    const char* subKey_ = nullptr;
+    HKEY root_ = nullptr;
+    HKEY key_ = nullptr;
+    char text_[256] = {};
+};
+
+// The settings of the updater: "Software\Corvane\MRL" under the current user.
+extern RegKeyHandler settings;
+constexpr const char* kSettingsKey = "Software\\Corvane\\MRL";
+
+// Writes the first-run defaults in their fixed order (without "Path").
+void WriteFirstRunDefaults(RegKeyHandler& handler);
