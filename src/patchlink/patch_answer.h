@@ -48,5 +48,5 @@ private:
 };
 
 // A patch file name must name a plain file in the install directory: not
-// empty, no path separator, no drive colon, no "..", no control byte.
+// empty, not ".", no path separator, no drive colon, no "..", no control byte.
 bool IsPlainFileName(const std::string& name);

@@ -171,7 +171,7 @@ void PatchReceiver::HandleHeader(const PatchAnswer& answer) {
     platform::OutputDebugStringA("TTTTTTT: ");
     platform::OutputDebugStringA(answer.fileName.c_str());
     platform::OutputDebugStringA("\r\n");
-    // Executables and text files are always fetched whole.
+    // Files whose names end in "t" or "x" are always fetched whole.
     if (EndsInTOrX(answer.fileName)) {
         std::remove(answer.fileName.c_str());
         platform::Sleep(kFilePauseMs);
