@@ -101,8 +101,14 @@ void ReceiverTest::SendVersionRequest() {
 
 bool ReceiverTest::Finished() {
     bool ended = WaitUntil([this] { return finished_.load(); });
-    if (ended && receiver_.joinable()) receiver_.join();
-    return ended;
+    if (!ended) return false;
+    if (receiver_.joinable()) receiver_.join();
+    // The exchange is over: let the peer go, so that nothing it refers to
+    // in the test body is used after the body ends.
+    patchConnection.Close();
+    poke_ = true;
+    peer_.reset();
+    return true;
 }
 
 void ReceiverTest::StopReceiver() {

@@ -26,7 +26,8 @@ protected:
     void Start(std::function<void(PeerSocket&)> script);
     // What the driver does once greeted: the 4-byte version request.
     void SendVersionRequest();
-    // Waits for the receiver thread to end; false after 5 s.
+    // Waits for the receiver thread to end (false after 5 s), then closes
+    // the connection and waits for the peer's script to end.
     bool Finished();
     // Ends a receiver that waits for bytes that will not come: sets the
     // stop flag, then `poke` makes the peer send one byte.

@@ -47,6 +47,8 @@ public:
     ~ScriptedPeer();  // joins the script thread
     uint16_t Port() const { return port_; }
     void Join();
+    // For scenes that end the process while the script runs.
+    void Detach() { thread_.detach(); }
 
 private:
     int listener_ = -1;

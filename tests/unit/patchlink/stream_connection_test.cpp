@@ -146,6 +146,7 @@ void DownloadFromServerThatCloses() {
         p.Send(Bytes(1200, 0x33));
         // and goes away with 3800 bytes still owed
     });
+    peer.Detach();  // the process ends inside the receiver
     char dir[] = "/tmp/mrl_cut_XXXXXX";
     if (!mkdtemp(dir) || chdir(dir) != 0) std::exit(1);
     run::receiveState = 1;
