@@ -123,6 +123,8 @@ struct Scaling {
     uint32_t bytes;
     const char* line;
 };
+void PrintTo(const Scaling& s, std::ostream* out) { *out << s.bytes << " bytes"; }
+
 class ConnectingDialogScaling : public ConnectingDialog, public ::testing::WithParamInterface<Scaling> {};
 
 TEST_P(ConnectingDialogScaling, ProgressLineScalesBothCounts) {
