@@ -49,6 +49,12 @@ TEST_F(RegKeyHandlerTest, TextsAreStoredAsRegSzAndReadBackTerminated) {
     // Fill the buffer first, so that a missing terminator would show.
     handler_.GetProfileStringA("Missing", "zzzzzzzzzzzzzzzz", nullptr);
     EXPECT_STREQ(handler_.GetProfileStringA("Bare", "default", nullptr), "hello");
+    // Unterminated data filling all 250 bytes would leave no room: default.
+    key_.WriteRaw("Bare249", REG_BINARY, std::string(249, 'b').data(), 249);
+    key_.WriteRaw("Bare250", REG_BINARY, std::string(250, 'c').data(), 250);
+    EXPECT_EQ(std::string(handler_.GetProfileStringA("Bare249", "default", nullptr)),
+              std::string(249, 'b'));
+    EXPECT_STREQ(handler_.GetProfileStringA("Bare250", "default", nullptr), "default");
 }
 
 TEST_F(RegKeyHandlerTest, LongDefaultsAreCutToTheBuffer) {
