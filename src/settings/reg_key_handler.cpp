@@ -10,6 +10,27 @@ namespace {
 // at most 249 characters and its terminator.
 constexpr DWORD kTextCapacity = 250;
 
+// Helpers outside the class, so that the exported members stay the public ones.
+void CloseKey(HKEY& key) {
+    if (key) RegCloseKey(key);
+    key = nullptr;
+}
+
+LONG ReadText(HKEY key, const char* name, char (&text)[256]) {
+    if (!key) return ERROR_INVALID_HANDLE;
+    DWORD size = kTextCapacity;
+    const LONG result =
+        RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
+    if (result != ERROR_SUCCESS) return result;
+    // Data stored without its terminator comes back without one: terminate
+    // it here, and refuse a text that fills all 250 bytes (250 characters
+    // are one too many).
+    if (size > kTextCapacity) size = kTextCapacity;
+    text[size] = '\0';
+    if (std::strlen(text) >= kTextCapacity) return ERROR_MORE_DATA;
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 RegKeyHandler settings;
@@ -17,16 +38,11 @@ RegKeyHandler settings;
 RegKeyHandler::RegKeyHandler() = default;
 
 RegKeyHandler::~RegKeyHandler() {
-    CloseKey();
-}
-
-void RegKeyHandler::CloseKey() {
-    if (key_) RegCloseKey(key_);
-    key_ = nullptr;
+    CloseKey(key_);
 }
 
 int RegKeyHandler::Open(HKEY root, const char* subKey) {
-    CloseKey();
+    CloseKey(key_);
     root_ = root;
     subKey_ = subKey;
     HKEY opened = nullptr;
@@ -37,7 +53,7 @@ int RegKeyHandler::Open(HKEY root, const char* subKey) {
 
 int RegKeyHandler::Create(HKEY root, const char* subKey) {
     // A key still open would otherwise leak its handle.
-    CloseKey();
+    CloseKey(key_);
     root_ = root;
     subKey_ = subKey;
     HKEY created = nullptr;
@@ -66,28 +82,13 @@ void RegKeyHandler::WriteProfileInt(const char* name, uint32_t value) {
 
 const char* RegKeyHandler::GetProfileStringA(const char* name, const char* defaultValue,
                                              int32_t* status) {
-    const LONG result = ReadText(name);
+    const LONG result = ReadText(key_, name, text_);
     if (status) *status = static_cast<int32_t>(result);
     if (result != ERROR_SUCCESS) {
         // Cut to the buffer: a default text never overruns it.
         std::snprintf(text_, sizeof text_, "%s", defaultValue ? defaultValue : "");
     }
     return text_;
-}
-
-LONG RegKeyHandler::ReadText(const char* name) {
-    if (!key_) return ERROR_INVALID_HANDLE;
-    DWORD size = kTextCapacity;
-    const LONG result =
-        RegQueryValueExA(key_, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text_), &size);
-    if (result != ERROR_SUCCESS) return result;
-    // Data stored without its terminator comes back without one: terminate
-    // it here, and refuse a text that fills all 250 bytes (250 characters
-    // are one too many).
-    if (size > kTextCapacity) size = kTextCapacity;
-    text_[size] = '\0';
-    if (std::strlen(text_) >= kTextCapacity) return ERROR_MORE_DATA;
-    return ERROR_SUCCESS;
 }
 
 uint32_t RegKeyHandler::GetProfileIntA(const char* name, uint32_t defaultValue) {

@@ -30,9 +30,6 @@ public:
     uint32_t GetProfileIntA(const char* name, uint32_t defaultValue);
 
 private:
-    void CloseKey();
-    LONG ReadText(const char* name);
-
     const char* subKey_ = nullptr;
     HKEY root_ = nullptr;
     HKEY key_ = nullptr;

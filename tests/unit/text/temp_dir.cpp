@@ -1,15 +1,23 @@
 #include "temp_dir.h"
 
-#include <cstdlib>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 #include <string>
 
+// Also built for Windows (run under Wine), so no POSIX calls here.
 TempDir::TempDir() : previous_(std::filesystem::current_path()) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "mrl-text-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-    std::filesystem::current_path(path_);
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto candidate =
+            std::filesystem::temp_directory_path() / ("mrl-text-" + std::to_string(random()));
+        if (std::filesystem::create_directory(candidate)) {
+            path_ = candidate;
+            std::filesystem::current_path(path_);
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary directory");
 }
 
 TempDir::~TempDir() {
