@@ -60,7 +60,10 @@ TEST_F(EngineSteps, ResendsKeepTheirPaceAcrossTheTickWrap) {
     engine.QueueMessage(PeerAddress(), payload.data(), 3, 1000, 5);
     Cycle();
     ASSERT_EQ(SendAll(), 1);
-    ManualClock::Advance(999);  // the tick has wrapped to a small number
+    ManualClock::Advance(100);  // not wrapped yet; the deadline already has
+    Cycle();
+    EXPECT_EQ(SendAll(), 0);
+    ManualClock::Advance(899);  // the tick has wrapped to a small number
     Cycle();
     EXPECT_EQ(SendAll(), 0);
     ManualClock::Advance(1);
