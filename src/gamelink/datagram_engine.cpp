@@ -17,6 +17,9 @@ constexpr uint32_t kQueueWaitMs = 60000;
 // A blocked receive gives up this often, so that a stop is seen even where
 // closing or shutting down the socket does not wake the receive.
 constexpr uint32_t kReceivePollMs = 250;
+// At most this many acknowledgements are taken in one cycle besides the one
+// datagram that carries a message.
+constexpr uint32_t kAcknowledgementsPerCycle = 64;
 }  // namespace
 
 DatagramEngine::DatagramEngine() = default;
@@ -241,24 +244,34 @@ void DatagramEngine::QueueForSending(DatagramRecord* record) {
 }
 
 void DatagramEngine::ServiceIncoming() {
-    DatagramRecord* record = received.TakeFront();
-    if (!record) return;
-    PeerState* peer = FindOrAddPeer(record->peerAddress);
-    DatagramHeader header = record->Header();
-    if (header.flags & ACK_FLAG) {
-        HandleAcknowledgement(*peer, record);
+    // Acknowledgements do not count against the one datagram per cycle:
+    // held back behind a busy peer's messages they would come later than
+    // the resend interval, and the copies sent meanwhile could reach the
+    // peer after its duplicate history has forgotten the original.
+    for (uint32_t acks = 0; acks <= kAcknowledgementsPerCycle; ++acks) {
+        DatagramRecord* record = received.TakeFront();
+        if (!record) return;
+        PeerState* peer = FindOrAddPeer(record->peerAddress);
+        if (record->Header().flags & ACK_FLAG) {
+            HandleAcknowledgement(*peer, record);
+            continue;
+        }
+        HandleMessage(*peer, record);
         return;
     }
+}
+
+void DatagramEngine::HandleMessage(PeerState& peer, DatagramRecord* record) {
+    DatagramHeader header = record->Header();
     // Before the duplicate test: a copy means our acknowledgement was lost.
     if (header.flags & RELIABLE_FLAG) Acknowledge(record->peerAddress, header.sequence);
-    if (peer->HasSeen(header.sequence)) {
+    if (peer.HasSeen(header.sequence)) {
         delete record;
         return;
     }
-    peer->RememberSeen(header.sequence,
-                       DueTimeAfter(platform::TimeGetTime(), kHistoryExpiryMs));
+    peer.RememberSeen(header.sequence, DueTimeAfter(platform::TimeGetTime(), kHistoryExpiryMs));
     if (header.flags & FRAGMENT_FLAG)
-        Reassemble(*peer, record);
+        Reassemble(peer, record);
     else
         Deliver(record);
 }

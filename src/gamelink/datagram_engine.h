@@ -64,7 +64,8 @@ public:
     // than a header they are dropped, otherwise queued for the worker.
     bool AcceptDatagram(const sockaddr_in& from, const uint8_t* bytes, int32_t n);
     // The worker's cycle: resends and expiries and at most one outgoing
-    // message, then at most one received datagram.
+    // message, then at most one received message (acknowledgements ahead of
+    // it in the queue are taken along).
     void ServiceOutgoing();
     void ServiceIncoming();
     // One entry of the send queue transmitted (or skipped) and released
@@ -91,6 +92,7 @@ private:
     void DispatchOne(DatagramRecord* record);
     void DispatchSingle(DatagramRecord* record);
     void HandleAcknowledgement(PeerState& peer, DatagramRecord* ack);
+    void HandleMessage(PeerState& peer, DatagramRecord* record);
     void Acknowledge(const sockaddr_in& to, uint32_t sequence);
     // Counts one more send-queue entry under the record's lock, then
     // appends it to the send queue.

@@ -86,6 +86,30 @@ TEST_F(EngineSteps, AcknowledgementWhileAResendWaitsSkipsItAndReleasesOnce) {
     EXPECT_EQ(RecordsHeld(), 0);
 }
 
+TEST_F(EngineSteps, AcknowledgementsDoNotWaitBehindTheOneMessagePerCycle) {
+    // Under load a peer's messages and acknowledgements share the receive
+    // queue; acknowledgements held back there past the resend interval
+    // would trigger copies that outlive the peer's duplicate history.
+    engine.QueueMessage(PeerAddress(), Pattern(4).data(), 4, 1000, 5);
+    engine.QueueMessage(PeerAddress(), Pattern(4).data(), 4, 1000, 5);
+    Cycle();
+    Cycle();
+    ASSERT_EQ(SendAll(), 2);
+    std::vector<Bytes> sent = PeerReceivesAll();
+    ASSERT_EQ(sent.size(), 2u);
+    for (const Bytes& datagram : {AckFor(SequenceOf(sent[0])), AckFor(SequenceOf(sent[1])),
+                                  Datagram(0, 0, 13, 900, 0, {'m'}), Datagram(0, 0, 13, 901, 0, {'n'})}) {
+        peer.SendTo(EngineAddress(), datagram);
+        ASSERT_TRUE(engine.ReceiveOnce());
+    }
+    engine.ServiceIncoming();  // both acknowledgements and one message
+    EXPECT_EQ(SendAll(), 2);
+    EXPECT_EQ(DeliverAll(), 1);
+    engine.ServiceIncoming();
+    EXPECT_EQ(DeliverAll(), 1);
+    EXPECT_EQ(RecordsHeld(), 0);
+}
+
 TEST_F(EngineSteps, UnreliableMessageGoesOutOnceAndIsReleased) {
     NextSequence = 300;
     engine.QueueMessage(PeerAddress(), Pattern(2).data(), 2, 1000, 0);
