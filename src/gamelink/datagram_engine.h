@@ -32,6 +32,11 @@ public:
     static constexpr uint32_t kStopWaitMs = 5000;
     // Reassemblies are given up this long after they opened.
     static constexpr uint32_t kReassemblyExpiryMs = 10000;
+    // Bytes that open reassemblies may hold together, over all peers: 64
+    // messages of the largest size. Anyone can send first fragments of
+    // large messages; beyond this their fragments are dropped until some
+    // reassembly completes or expires.
+    static constexpr uint32_t kMaxReassemblyBytes = 64 * (kMaxMessagePayload + kDatagramHeaderSize);
     // A sequence number is remembered this long after it arrived.
     static constexpr uint32_t kHistoryExpiryMs = 15000;
 
@@ -114,4 +119,5 @@ private:
     DeliveryCallback callback = nullptr;
     std::atomic<int32_t> deliveryRunning{1}, workerRunning{1}, receiveRunning{1}, sendRunning{1};
     bool threadsStarted = false;
+    uint32_t reassemblyBytes = 0;  // held by open reassemblies (worker only)
 };

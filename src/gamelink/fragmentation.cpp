@@ -57,6 +57,7 @@ void DatagramEngine::Reassemble(PeerState& peer, DatagramRecord* fragment) {
         whole->fragmentsArrived.set(header.fragmentIndex);
         if (--whole->retriesLeft == 0) {
             peer.reassembly.RemoveCurrent();
+            reassemblyBytes -= whole->length;
             Deliver(whole);
         }
         return;
@@ -68,6 +69,7 @@ void DatagramEngine::OpenReassembly(PeerState& peer, DatagramRecord* fragment,
                                     const DatagramHeader& header) {
     uint32_t piece = fragment->length - kDatagramHeaderSize;
     if (!FragmentFits(header.totalLength, header.fragmentIndex, piece)) return;
+    if (header.totalLength > kMaxReassemblyBytes - reassemblyBytes) return;
     DatagramRecord* whole = DatagramRecord::WithData(header.totalLength);
     std::memcpy(whole->Data(), fragment->Data(), kDatagramHeaderSize);
     std::memcpy(whole->Data() + kDatagramHeaderSize + header.fragmentIndex * kMaxFragmentPayload,
@@ -82,6 +84,7 @@ void DatagramEngine::OpenReassembly(PeerState& peer, DatagramRecord* fragment,
         return;
     }
     peer.reassembly.Append(whole);
+    reassemblyBytes += whole->length;
 }
 
 void DatagramEngine::ExpireReassemblies(PeerState& peer, uint32_t now) {
@@ -90,6 +93,7 @@ void DatagramEngine::ExpireReassemblies(PeerState& peer, uint32_t now) {
         DatagramRecord* whole = peer.reassembly.Current();
         if (!DueTimeReached(now, whole->dueTime)) continue;
         peer.reassembly.RemoveCurrent();
+        reassemblyBytes -= whole->length;
         delete whole;
     }
 }

@@ -162,6 +162,23 @@ TEST_F(FragmentSteps, FragmentsThatDoNotFitTheirMessageAreDropped) {
     EXPECT_EQ(RecordsHeld(), 0);
 }
 
+TEST_F(FragmentSteps, OpenReassembliesAreBoundedInMemory) {
+    // First fragments of 65 of the largest messages: the 65th finds no room.
+    Bytes piece(1012, 0x11);
+    for (uint32_t m = 0; m < 65; ++m)
+        ASSERT_TRUE(engine.AcceptDatagram(PeerAddress(), Datagram(0, 0x04, 65535, 2000 + m, 2000 + m, piece).data(), 1024));
+    for (int i = 0; i < 65; ++i) engine.ServiceIncoming();
+    EXPECT_EQ(OpenReassemblies(), 64u);
+    ManualClock::Advance(10000);  // the expiry gives the room back
+    Cycle();
+    EXPECT_EQ(OpenReassemblies(), 0u);
+    std::vector<Bytes> whole = Fragments(Pattern(65523), 3000, false);
+    for (const Bytes& f : whole) PeerSends(f);
+    DeliverAll();
+    ASSERT_EQ(inboxA.Count(), 1u);
+    EXPECT_EQ(inboxA.Snapshot()[0].payload, Pattern(65523));
+}
+
 TEST_F(FragmentSteps, FirstFragmentThatIsTheWholeMessageIsDeliveredAtOnce) {
     Bytes payload = Pattern(100);
     PeerSends(Datagram(0, 0x04, 112, 800, 800, payload));
