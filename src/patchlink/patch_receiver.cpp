@@ -217,6 +217,10 @@ bool PatchReceiver::OpenPatchFile(const std::string& name, uint32_t fileSize) {
 }
 
 void PatchReceiver::HandleData(int n) {
+    if (!patchFile_) {
+        EndIncomplete("No patch file open!\r\n");
+        return;
+    }
     // Bytes beyond the announced size are not part of the file.
     uint32_t room = run::patchFileSize.load() - run::patchBytesReceived.load();
     size_t take = size_t(n) < room ? size_t(n) : size_t(room);
