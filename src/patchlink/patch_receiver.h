@@ -2,6 +2,20 @@
 // sends on patchConnection (greeting, answer, file data), writes or resumes
 // the patch file in the current directory and reports through the run
 // variables. The driver starts one per update step.
+//
+// How it treats what the server sends:
+// - The greeting is the single byte of the connection's first read. Any
+//   other read while the answer is awaited is gathered (at most 2500 bytes)
+//   until the answer is complete (see PatchAnswer); bytes after it are not
+//   used. An answer that cannot fit 2500 bytes is malformed.
+// - A malformed answer, a file name that is not a plain file name, a patch
+//   file that cannot be opened or written: nothing (more) is written, and
+//   the download ends incomplete (doneFlag set, downloadComplete clear).
+// - A refusal lists its alternatives before it raises any flag.
+// - A local file longer than announced is fetched again from 0; bytes past
+//   the announced size are not written.
+// - Whenever it stops it asks dialogWindow for a repaint, so that a
+//   connecting dialog that is up closes.
 #pragma once
 
 #include <cstdint>
