@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <thread>
 
 #include "child_process.h"
@@ -160,6 +162,120 @@ TEST_F(ConnectingDialog, RepaintAfterDoneClosesItEvenWhenIncomplete) {
     Close();
     EXPECT_TRUE(WaitClosed());
     EXPECT_EQ(result_, 0);
+    EXPECT_EQ(run::downloadComplete, 0);
+}
+
+// --- the receiver and the dialog together, over Winsock ---------------------
+
+// A listening socket on loopback; Serve runs `script` on the accepted peer.
+class WinsockPeer {
+public:
+    WinsockPeer() {
+        WSADATA data;
+        WSAStartup(0x0101, &data);
+        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_, 1);
+        int length = sizeof address;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~WinsockPeer() {
+        if (thread_.joinable()) thread_.join();
+        closesocket(listener_);
+        WSACleanup();
+    }
+    void Serve(std::function<void(SOCKET)> script) {
+        thread_ = std::thread([this, script] {
+            SOCKET peer = accept(listener_, nullptr, nullptr);
+            script(peer);
+            // Wait for the client to close before going away: a close
+            // before the receiver stopped would be a fatal network error.
+            char rest[64];
+            while (recv(peer, rest, sizeof rest, 0) > 0) {
+            }
+            closesocket(peer);
+        });
+    }
+    uint16_t Port() const { return port_; }
+
+private:
+    SOCKET listener_;
+    uint16_t port_ = 0;
+    std::thread thread_;
+};
+
+void SendAll(SOCKET s, const std::string& bytes) {
+    send(s, bytes.data(), int(bytes.size()), 0);
+}
+std::string U32(uint32_t v) {
+    return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+class DownloadStep : public ConnectingDialog {
+protected:
+    // What the driver does for one step: connect, start the receiver, wait
+    // for the greeting, send the version, show the dialog until it closes.
+    void RunStep(uint16_t port) {
+        run::receiveState = 1;
+        run::downloadReady = 0;
+        run::downloadFailed = 0;
+        run::receiverRunning = 0;
+        patchConnection.SetHost("127.0.0.1");
+        patchConnection.SetPort(port);
+        patchConnection.SetSocketType(1);
+        patchConnection.SetWaitModes(true, true);
+        ASSERT_EQ(patchConnection.Connect(), 1);
+        std::thread receiver(PatchReceiverThread, nullptr);
+        while (!run::downloadReady) Sleep(10);
+        SendToPatchServer(U32(7).data(), 4);
+        ASSERT_NE(Open(), nullptr);
+        EXPECT_TRUE(WaitClosed(10000));
+        receiver.join();
+        patchConnection.Close();
+    }
+};
+
+TEST_F(DownloadStep, DialogFollowsTheDownloadAndClosesWhenComplete) {
+    DeleteFileA("step.rtp");
+    std::string content(60000, '\0');
+    for (size_t i = 0; i < content.size(); ++i) content[i] = char(i * 7 + i / 300);
+    WinsockPeer peer;
+    peer.Serve([&](SOCKET s) {
+        SendAll(s, std::string(1, '\x01'));
+        char buffer[4];
+        recv(s, buffer, 4, MSG_WAITALL);
+        SendAll(s, U32(8) + U32(uint32_t(content.size())) + std::string{0, 8} + "step.rtp");
+        recv(s, buffer, 4, MSG_WAITALL);
+        for (size_t at = 0; at < content.size(); at += 6000) {
+            SendAll(s, content.substr(at, 6000));
+            Sleep(30);
+        }
+    });
+    RunStep(peer.Port());
+    EXPECT_EQ(run::downloadComplete, 1);
+    EXPECT_EQ(result_, 0);
+    std::ifstream in("step.rtp", std::ios::binary);
+    std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(written == content);
+    in.close();
+    DeleteFileA("step.rtp");
+}
+
+TEST_F(DownloadStep, RefusalAfterTheRequestClosesTheDialog) {
+    WinsockPeer peer;
+    peer.Serve([](SOCKET s) {
+        SendAll(s, std::string(1, '\x01'));
+        char buffer[4];
+        recv(s, buffer, 4, MSG_WAITALL);
+        Sleep(300);  // the dialog is up by now
+        SendAll(s, U32(0) + std::string{1, 0, 0});
+    });
+    RunStep(peer.Port());
+    EXPECT_EQ(run::downloadFailed, 1);
     EXPECT_EQ(run::downloadComplete, 0);
 }
 
