@@ -189,11 +189,20 @@ void CommandCombo(const Fields& f) {
         return;
     Fields reply{"ok", TextOf(combo)};
     LRESULT count = SendWithTimeout(combo, CB_GETCOUNT, 0, 0);
+    // Wine hands list texts across processes as UTF-16 whatever the call's
+    // character set: ask for them as such and convert.
     for (LRESULT i = 0; i < count; ++i) {
-        char item[1024] = {};
-        if (SendWithTimeout(combo, CB_GETLBTEXTLEN, WPARAM(i), 0) < LRESULT(sizeof item))
-            SendWithTimeout(combo, CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(item));
-        reply.push_back(item);
+        wchar_t item[1024] = {};
+        DWORD_PTR length = 0;
+        ::SendMessageTimeoutW(combo, CB_GETLBTEXTLEN, WPARAM(i), 0, SMTO_ABORTIFHUNG,
+                              kSendTimeoutMs, &length);
+        DWORD_PTR ignored = 0;
+        if (length < sizeof item / sizeof item[0])
+            ::SendMessageTimeoutW(combo, CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(item),
+                                  SMTO_ABORTIFHUNG, kSendTimeoutMs, &ignored);
+        char text[2048] = {};
+        ::WideCharToMultiByte(CP_ACP, 0, item, -1, text, sizeof text, nullptr, nullptr);
+        reply.push_back(text);
     }
     Reply(reply);
 }
