@@ -114,3 +114,21 @@ def test_waiting_for_a_window_that_never_comes_times_out(robot):
     assert robot.wait_window("No Such Window", timeout=0.3) is None
     assert time.monotonic() - start < 3
     assert robot.find("NoSuchClass") is None
+
+
+def test_screenshot_of_a_dialog_under_xvfb(wine, robot, target, tmp_path):
+    robot.close()
+    with wine_harness.Xvfb() as xvfb:
+        wine.use_display(xvfb.display)
+        with wine.robot() as shown:
+            program = target()
+            dialog = shown.wait_window("Robot Target")
+            window_id = shown.x11_id(dialog)
+            assert window_id != 0
+            whole = xvfb.screenshot(tmp_path / "screen.png")
+            single = xvfb.screenshot(tmp_path / "dialog.png", window_id)
+            shown.escape(dialog)
+            assert program.wait().returncode == IDCANCEL
+        wine.use_display(None)
+    assert whole.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    assert single.stat().st_size > 0

@@ -131,8 +131,22 @@ class WinePrefix:
 
     def __init__(self, path):
         self.path = Path(path)
-        self.env = wine_env(self.path)
+        self.display = None
+        self.env = self.env_for("-all")
         self._server_up = False
+
+    def env_for(self, debug):
+        env = wine_env(self.path, debug)
+        if self.display:
+            env["DISPLAY"] = self.display
+        return env
+
+    def use_display(self, display):
+        """Shows the windows on an X display (None: headless again). The
+        server restarts: Wine picks its display driver when it starts."""
+        self.stop_server()
+        self.display = display
+        self.env = self.env_for("-all")
 
     # -- server
     def start_server(self):
@@ -154,7 +168,7 @@ class WinePrefix:
     def run(self, exe, args=(), cwd=None, timeout=30, debug=True):
         """Runs a program to its end; stderr carries the debugger output."""
         self.start_server()
-        env = wine_env(self.path, "-all,+debugstr" if debug else "-all")
+        env = self.env_for("-all,+debugstr" if debug else "-all")
         with tempfile.TemporaryFile() as err, tempfile.TemporaryFile() as out:
             proc = subprocess.run(self.command(exe, args), env=env, cwd=cwd,
                                   stdin=subprocess.DEVNULL, stdout=out, stderr=err,
@@ -198,7 +212,7 @@ class Background:
     that nothing blocks on a full pipe."""
 
     def __init__(self, prefix, exe, args, cwd, debug):
-        env = wine_env(prefix.path, "-all,+debugstr" if debug else "-all")
+        env = prefix.env_for("-all,+debugstr" if debug else "-all")
         self._err = tempfile.TemporaryFile()
         self._out = tempfile.TemporaryFile()
         self.proc = subprocess.Popen(prefix.command(exe, args), env=env, cwd=cwd,
@@ -492,3 +506,48 @@ def copy_prefix(template, target):
 def remove_prefix(prefix):
     prefix.stop_server()
     shutil.rmtree(prefix.path, ignore_errors=True)
+
+
+# ---------------------------------------------------------------- screenshots
+
+class Xvfb:
+    """A private X server for tests that take screenshots. Use with
+    WinePrefix.use_display(xvfb.display); the suite itself runs headless."""
+
+    def __init__(self, size="800x600x24"):
+        self.size = size
+        self.display = None
+        self._proc = None
+
+    def __enter__(self):
+        for number in range(90, 140):
+            if Path(f"/tmp/.X11-unix/X{number}").exists() or Path(f"/tmp/.X{number}-lock").exists():
+                continue
+            self._proc = subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", self.size,
+                                           "-nolisten", "tcp"],
+                                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                          stderr=subprocess.DEVNULL)
+            for _ in range(100):
+                if Path(f"/tmp/.X11-unix/X{number}").exists():
+                    self.display = f":{number}"
+                    return self
+                if self._proc.poll() is not None:
+                    break
+                time.sleep(0.05)
+            self._proc.kill()
+            self._proc.wait()
+        raise RuntimeError("no X display could be started")
+
+    def __exit__(self, *exc):
+        if self._proc:
+            self._proc.terminate()
+            self._proc.wait()
+
+    def screenshot(self, path, window_id=0):
+        """Saves the screen (or one X11 window, see Robot.x11_id) as PNG."""
+        target = hex(window_id) if window_id else "root"
+        subprocess.run(["import", "-display", self.display, "-window", target, str(path)],
+                       check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30)
+        return Path(path)
+
