@@ -103,6 +103,13 @@ def test_second_updater_leaves_while_the_first_shows_a_warning(wine, updater, in
     try:
         box = robot.wait_window(caption="Warning", timeout=15)
         assert box is not None
+        # The box belongs to the invisible main window, a 0 x 0 popup centred
+        # for 640 x 480 on the screen.
+        main, main_class, main_title = robot.owner(box)
+        assert (main_class, main_title) == ("PatchMEClass", "Mirelands Auto Update")
+        width, height = robot.screen()
+        x, y = (width - 640) // 2, (height - 480) // 2
+        assert robot.rect(main) == (x, y, x, y)
         second = updater.run(timeout=20)
         assert second.returncode == EXIT_NOTHING_DONE
         assert second.debug == []

@@ -418,6 +418,13 @@ class Robot:
         cls, text = self._request("caption", hwnd)
         return cls, text
 
+    def owner(self, hwnd):
+        """(hwnd, class, text) of the window's owner; hwnd "0" when none."""
+        return tuple(self._request("owner", hwnd))
+
+    def screen(self):
+        return tuple(int(v) for v in self._request("screen"))
+
     def controls(self, hwnd):
         count = int(self._request("controls", hwnd)[0])
         return [Control(self._line()) for _ in range(count)]

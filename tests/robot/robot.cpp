@@ -8,6 +8,8 @@
 //   controls <hwnd>               child controls: id class text enabled
 //                                 visible checked(-1 when not a button) hwnd
 //   caption <hwnd>                class and window text
+//   owner <hwnd>                  the owner window: hwnd class text (0 none)
+//   screen                        screen width and height
 //   text <hwnd> <id>              GetDlgItemTextA
 //   combo <hwnd> <id>             current text, then every list item
 //   type <hwnd> <id> <text>       select all, then WM_CHAR per character
@@ -277,6 +279,21 @@ void CommandCaption(const Fields& f) {
         Reply({"ok", ClassOf(window), TextOf(window)});
 }
 
+void CommandOwner(const Fields& f) {
+    HWND window = WindowFrom(f);
+    if (!window)
+        return;
+    HWND owner = ::GetWindow(window, GW_OWNER);
+    if (!owner)
+        return Reply({"ok", "0", "", ""});
+    Reply({"ok", HandleText(owner), ClassOf(owner), TextOf(owner)});
+}
+
+void CommandScreen() {
+    Reply({"ok", std::to_string(::GetSystemMetrics(SM_CXSCREEN)),
+           std::to_string(::GetSystemMetrics(SM_CYSCREEN))});
+}
+
 void CommandRect(const Fields& f) {
     HWND window = WindowFrom(f);
     if (!window)
@@ -331,6 +348,8 @@ bool Dispatch(const Fields& f) {
     else if (c == "windows") CommandWindows();
     else if (c == "controls") CommandControls(f);
     else if (c == "caption") CommandCaption(f);
+    else if (c == "owner") CommandOwner(f);
+    else if (c == "screen") CommandScreen();
     else if (c == "text") CommandText(f);
     else if (c == "combo") CommandCombo(f);
     else if (c == "type") CommandType(f);
