@@ -260,3 +260,19 @@ def test_read_only_file_is_reported_in_use(wine, updater, install_dir, robot, re
 
     assert boxes == [warning(IN_USE % "ro\\Locked.dat"), warning(MISSING % "ro\\Gone.dat")]
     assert result.returncode == EXIT_NORMAL_END
+
+
+def test_without_language_txt_the_built_in_texts_speak(wine, updater, install_dir, robot):
+    install.write_game_files(install_dir, {"Big.dat": b"0123456789"})
+    install.write_security_chk(install_dir, [("Big.dat", 4)])
+
+    result, boxes = run_with_boxes(updater, robot)
+
+    assert result.returncode == EXIT_NORMAL_END
+    assert len(boxes) == 1 and boxes[0][0] == "Warning" and "Big.dat" in boxes[0][1]
+
+    (install_dir / "Security.Chk").unlink()
+    result, boxes = run_with_boxes(updater, robot)
+
+    assert result.returncode == EXIT_NOTHING_DONE
+    assert len(boxes) == 1 and boxes[0][0] == "Warning" and "Security.Chk" in boxes[0][1]
