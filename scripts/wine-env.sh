@@ -16,7 +16,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # Start the server detached, so that it keeps no pipe of ours open.
 wineserver -p </dev/null >/dev/null 2>&1 || true
-# Start Wine's own background programs detached too: the first program run in
-# a prefix starts them, and they would inherit (and hold open) its pipes, so
-# that CTest's test discovery waits for them until it times out.
+# The first program in a fresh server starts Wine's own services, which keep
+# the pipes of whoever ran it open: start them here, detached, so that test
+# discovery (run by CTest before any fixture) does not wait on them.
 wine64 cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
