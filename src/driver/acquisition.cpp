@@ -40,8 +40,8 @@ int ConnectTo(const char* host, uint16_t port) {
 }
 
 [[noreturn]] void NoPatchServer() {
-    EndSearchingDialog();
-    MessageBoxA(appInfo.GetMainWindow(), GetLanguageText(85), "Error Message",
+    searchingDialog.End(0);
+    MessageBoxA(appInfo->GetMainWindow(), GetLanguageText(85), "Error Message",
                 MB_OK | MB_ICONSTOP);
     CloseLanguageFile();
     std::exit(kExitNoPatchServer);
@@ -160,7 +160,7 @@ int FetchPatches() {
         }
         run::downloadComplete = 0;
         run::receiveState = 1;
-        EndSearchingDialog();
+        searchingDialog.End(0);
         WaitForPreviousReceiver();
         platform::StartDetachedThread(PatchReceiverThread, nullptr);
 
@@ -169,7 +169,7 @@ int FetchPatches() {
             continue;
         }
         SendVersionRequest();
-        DialogBoxParamA(appInfo.GetInstance(), MAKEINTRESOURCEA(108), appInfo.GetMainWindow(),
+        DialogBoxParamA(appInfo->GetInstance(), MAKEINTRESOURCEA(108), appInfo->GetMainWindow(),
                         ConnectingDialogProc, 0);
         if (!run::downloadComplete) return kNormalEnd;
 

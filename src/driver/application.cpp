@@ -10,13 +10,14 @@
 
 #include "driver/app_info.h"
 #include "driver/exits.h"
+#include "driver/message_format.h"
 #include "driver/patch_library.h"
 #include "driver/run_state.h"
 #include "platform/time.h"
 #include "settings/reg_key_handler.h"
 #include "ui/dialogs/dialog_threads.h"
+#include "ui/default_texts.h"
 #include "ui/language_file.h"
-#include "ui/text_format.h"
 
 namespace {
 
@@ -46,10 +47,10 @@ int ApplyWithLibrary(const std::string& fileName) {
 void RecordVersion(uint32_t version) { settings.WriteProfileInt("Version", version); }
 
 [[noreturn]] void DowngradeFailed() {
-    char message[1024];
-    FormatLanguageText(message, sizeof message, 94, "i", run::serverVersion.load());
-    EndSearchingDialog();
-    MessageBoxA(appInfo.GetMainWindow(), message, "Error Message", MB_OK | MB_ICONSTOP);
+    std::string message = FormatMessageText(GetLanguageText(94), GetDefaultLanguageText(94), "u",
+                                            run::serverVersion.load());
+    searchingDialog.End(0);
+    MessageBoxA(appInfo->GetMainWindow(), message.c_str(), "Error Message", MB_OK | MB_ICONSTOP);
     CloseLanguageFile();
     std::exit(kExitNotPatched);
 }
@@ -57,7 +58,7 @@ void RecordVersion(uint32_t version) { settings.WriteProfileInt("Version", versi
 }  // namespace
 
 void ApplyDownloadedFile() {
-    StartPatchingDialog();
+    patchingDialog.StartThread(PatchingDialogThread);
     const char* received = run::patchFileName.load();
     std::string name = received ? received : "";
     char kind = name.empty() ? '\0' : char(std::tolower(static_cast<unsigned char>(name.back())));
@@ -77,14 +78,14 @@ void ApplyDownloadedFile() {
     } else if (ApplyWithLibrary(name) == 0) {
         RecordVersion(run::patchTargetVersion);
         if (run::patchTargetVersion == run::serverVersion)
-            ShellExecuteA(appInfo.GetMainWindow(), "open", "Release.Txt", nullptr, nullptr, SW_SHOW);
+            ShellExecuteA(appInfo->GetMainWindow(), "open", "Release.Txt", nullptr, nullptr, SW_SHOW);
         run::installedVersion = run::workingVersion.load();
     } else {
         // Rejected twice: drop the file so that the next step fetches it anew.
         run::workingVersion = run::installedVersion.load();
         DeleteFileA(name.c_str());
     }
-    EndPatchingDialog();
+    patchingDialog.End(0);
 }
 
 int RunDowngrade() {
@@ -94,7 +95,7 @@ int RunDowngrade() {
         uint32_t after = run::workingVersion - 1;
         uint32_t before = after + 1;
         run::workingVersion = after;
-        StartPatchingDialog();
+        patchingDialog.StartThread(PatchingDialogThread);
 
         char name[64];
         std::snprintf(name, sizeof name, "%uto%u.exe", before, after);
@@ -105,10 +106,10 @@ int RunDowngrade() {
         std::snprintf(name, sizeof name, "%uto%u.rtp", before, after);
         if (ApplyWithLibrary(name) != 0) DowngradeFailed();
         RecordVersion(after);
-        EndPatchingDialog();
+        patchingDialog.End(0);
     }
     if (steps == kMaxDowngradeSteps) {
-        MessageBoxA(appInfo.GetMainWindow(),
+        MessageBoxA(appInfo->GetMainWindow(),
                     "An Error occured with the patch system, please close everything and run "
                     "MRL.EXE again.",
                     "Error Message", MB_OK | MB_ICONSTOP);

@@ -40,7 +40,7 @@ void CopyCut(char* target, int size, const char* source) {
 }
 
 void ShowServerSelection() {
-    DialogBoxParamA(appInfo.GetInstance(), MAKEINTRESOURCEA(127), appInfo.GetMainWindow(),
+    DialogBoxParamA(appInfo->GetInstance(), MAKEINTRESOURCEA(127), appInfo->GetMainWindow(),
                     ServerDialogProc, 0);
 }
 
@@ -94,8 +94,8 @@ uint8_t AttemptToReachServer(uint8_t retries) {
 // The game server did not answer: tell the player, then either give up
 // ("Keeper's Word") or let the player choose again.
 void HandleUnreachableServer() {
-    EndSearchingDialog();
-    MessageBoxA(appInfo.GetMainWindow(), GetLanguageText(51), "Error Message",
+    searchingDialog.End(0);
+    MessageBoxA(appInfo->GetMainWindow(), GetLanguageText(51), "Error Message",
                 MB_OK | MB_ICONSTOP);
     if (settings.GetProfileIntA("Keeper's Word", 0) != 0) std::exit(kExitNotPatched);
     ShowServerSelection();
@@ -147,7 +147,7 @@ void ChooseGameServer() {
         settings.WriteProfileStringA("MRLServerIP", run::gameServerAddress);
         settings.WriteProfileInt("Proxy", uint32_t(run::proxyEnabled.load()));
     }
-    StartSearchingDialog();
+    searchingDialog.StartThread(SearchingDialogThread);
     run::doneFlag = 0;
 }
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-constexpr int kExitAlreadyRunning = 0;  // another updater or the game runs; no "Security.Chk"
+constexpr int kExitNothingDone = 0;     // another updater or the game runs; no "Security.Chk"
 constexpr int kNormalEnd = 1;           // the entry point returns 1
 constexpr int kExitUpToDate = 232;      // the install has the server's version
 constexpr int kExitNoPatchServer = 233; // no patch server reachable, or a network failure
