@@ -67,6 +67,75 @@ void FillServerList(HWND dialog, int count) {
     }
 }
 
+BOOL CALLBACK FindPicture(HWND child, LPARAM found) {
+    char className[16] = {};
+    ::GetClassNameA(child, className, sizeof className);
+    LONG_PTR style = ::GetWindowLongPtrA(child, GWL_STYLE);
+    if (::lstrcmpiA(className, "Static") == 0 && (style & SS_TYPEMASK) == SS_BITMAP) {
+        *reinterpret_cast<HWND*>(found) = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A smoothly scaled copy of `original`, width x height pixels.
+HBITMAP ScaleBitmap(HWND window, HBITMAP original, int width, int height) {
+    BITMAP info{};
+    if (!::GetObjectA(original, sizeof info, &info))
+        return nullptr;
+    HDC screen = ::GetDC(window);
+    HDC from = ::CreateCompatibleDC(screen);
+    HDC to = ::CreateCompatibleDC(screen);
+    HBITMAP scaled = ::CreateCompatibleBitmap(screen, width, height);
+    if (scaled) {
+        HGDIOBJ oldFrom = ::SelectObject(from, original);
+        HGDIOBJ oldTo = ::SelectObject(to, scaled);
+        ::SetStretchBltMode(to, HALFTONE);
+        ::SetBrushOrgEx(to, 0, 0, nullptr);
+        ::StretchBlt(to, 0, 0, width, height, from, 0, 0, info.bmWidth, info.bmHeight, SRCCOPY);
+        ::SelectObject(from, oldFrom);
+        ::SelectObject(to, oldTo);
+    }
+    ::DeleteDC(from);
+    ::DeleteDC(to);
+    ::ReleaseDC(window, screen);
+    return scaled;
+}
+
+// The picture is 144 x 350 pixels, which is its place of 72 x 175 dialog
+// units when the dialog font gives 2 pixels per unit. A font with smaller
+// units would let the picture spill over the labels beside it, so it then
+// shows a copy scaled into its place.
+void FitPicture(HWND dialog) {
+    static HBITMAP scaledPicture = nullptr;  // the copy shown by the last showing
+    HWND picture = nullptr;
+    ::EnumChildWindows(dialog, FindPicture, reinterpret_cast<LPARAM>(&picture));
+    if (!picture)
+        return;
+    RECT place = {1, 1, 1 + 72, 1 + 175};
+    ::MapDialogRect(dialog, &place);
+    int width = place.right - place.left;
+    int height = place.bottom - place.top;
+    auto original = reinterpret_cast<HBITMAP>(
+        ::SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0));
+    BITMAP info{};
+    if (!original || !::GetObjectA(original, sizeof info, &info))
+        return;
+    if (info.bmWidth <= width && info.bmHeight <= height)
+        return;
+    HBITMAP scaled = ScaleBitmap(picture, original, width, height);
+    if (!scaled)
+        return;
+    ::SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(scaled));
+    ::SetWindowPos(picture, nullptr, place.left, place.top, width, height,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    // The box of the last showing is gone, and with it the last user of the
+    // previous copy.
+    if (scaledPicture)
+        ::DeleteObject(scaledPicture);
+    scaledPicture = scaled;
+}
+
 void OnInitDialog(HWND dialog) {
     if (run::serverChoiceLocked.load())
         EnableItem(dialog, IDC_SERVER_COMBO, false);
@@ -92,6 +161,7 @@ void OnInitDialog(HWND dialog) {
         ::CheckDlgButton(dialog, IDC_SERVER_PROXY_CHECK, BST_CHECKED);
         EnableItem(dialog, IDC_SERVER_PROXY_EDIT, true);
     }
+    FitPicture(dialog);
     // Runs the combo box command once the dialog is up: Connect's state, the
     // description and the link button then follow the preselected server.
     PostComboRecheck(dialog);
