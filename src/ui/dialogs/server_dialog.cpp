@@ -136,6 +136,55 @@ void FitPicture(HWND dialog) {
     scaledPicture = scaled;
 }
 
+int TextWidth(HWND control, HFONT font, const char* text) {
+    HDC dc = ::GetDC(control);
+    HGDIOBJ old = ::SelectObject(dc, font);
+    SIZE size{};
+    ::GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &size);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(control, dc);
+    return size.cx;
+}
+
+// The two one-line labels beside the combo box and the proxy field are 41
+// units wide. Where the dialog font runs wider than the font they were laid
+// out for, a label would wrap and lose its second word; it then gets the
+// same face a little smaller, down to three quarters of its size.
+void FitLabel(HWND dialog, int id, HFONT* fitted) {
+    HWND label = ::GetDlgItem(dialog, id);
+    auto font = reinterpret_cast<HFONT>(::SendMessageA(label, WM_GETFONT, 0, 0));
+    char text[kStartupTextSize] = {};
+    ::GetWindowTextA(label, text, sizeof text);
+    RECT client{};
+    ::GetClientRect(label, &client);
+    LOGFONTA shape{};
+    if (!font || !::GetObjectA(font, sizeof shape, &shape) || shape.lfHeight == 0)
+        return;
+    if (TextWidth(label, font, text) <= client.right)
+        return;
+    LONG height = shape.lfHeight < 0 ? -shape.lfHeight : shape.lfHeight;
+    for (LONG smaller = height - 1; smaller >= height * 3 / 4 && smaller > 0; --smaller) {
+        shape.lfHeight = -smaller;
+        HFONT candidate = ::CreateFontIndirectA(&shape);
+        if (!candidate)
+            return;
+        if (TextWidth(label, candidate, text) <= client.right || smaller - 1 < height * 3 / 4) {
+            ::SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(candidate), TRUE);
+            if (*fitted)
+                ::DeleteObject(*fitted);  // the label of the last showing is gone
+            *fitted = candidate;
+            return;
+        }
+        ::DeleteObject(candidate);
+    }
+}
+
+void FitLabels(HWND dialog) {
+    static HFONT fittedFonts[2] = {};
+    FitLabel(dialog, IDC_SERVER_LABEL, &fittedFonts[0]);
+    FitLabel(dialog, IDC_SERVER_PATCH_LABEL, &fittedFonts[1]);
+}
+
 void OnInitDialog(HWND dialog) {
     if (run::serverChoiceLocked.load())
         EnableItem(dialog, IDC_SERVER_COMBO, false);
@@ -162,6 +211,7 @@ void OnInitDialog(HWND dialog) {
         EnableItem(dialog, IDC_SERVER_PROXY_EDIT, true);
     }
     FitPicture(dialog);
+    FitLabels(dialog);
     // Runs the combo box command once the dialog is up: Connect's state, the
     // description and the link button then follow the preselected server.
     PostComboRecheck(dialog);
