@@ -16,3 +16,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # Start the server detached, so that it keeps no pipe of ours open.
 wineserver -p </dev/null >/dev/null 2>&1 || true
+# The first program in a fresh server starts Wine's own services, which keep
+# the pipes of whoever ran it open: start them here, detached, so that test
+# discovery (run by CTest before any fixture) does not wait on them.
+wine64 cmd /c exit 0 </dev/null >/dev/null 2>&1 || true

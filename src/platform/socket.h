@@ -57,6 +57,9 @@ int RecvFrom(SocketHandle s, void* buffer, int capacity, sockaddr_in* from);
 int Shutdown(SocketHandle s, int how);  // how 1: the sending side
 // Closes the socket; a receive blocked on it in another thread returns.
 int CloseSocket(SocketHandle s);
+// setsockopt(SO_RCVTIMEO): a blocking receive fails with 10060 after this
+// many milliseconds without a datagram; 0 waits for ever.
+int SetReceiveTimeout(SocketHandle s, uint32_t milliseconds);
 // ioctlsocket(FIONBIO): 0 blocking, non-zero non-blocking.
 int SetNonBlocking(SocketHandle s, unsigned long nonBlocking);
 

@@ -14,14 +14,19 @@ public:
     RegKeyHandler(const RegKeyHandler&) = delete;
     RegKeyHandler& operator=(const RegKeyHandler&) = delete;
 
+    // Both close the key open before; `subKey` is kept, not copied.
+    // 1 on success, 0 on failure (no key is open then).
     int Open(HKEY root, const char* subKey);
     int Create(HKEY root, const char* subKey);
+    // Writes do nothing when no key is open; their status is not reported.
     void WriteProfileStringA(const char* name, const char* value);
     void WriteProfileInt(const char* name, uint32_t value);
     // Reads into the handler's own 256-byte buffer (valid until the next
-    // call); data over 250 bytes, a missing value or no open key give
-    // `defaultValue`. `status` receives the registry status when given.
+    // call); a text over 249 characters, a missing value or no open key
+    // give `defaultValue` (cut to the buffer). `status` receives the registry
+    // status when given (0 = success).
     const char* GetProfileStringA(const char* name, const char* defaultValue, int32_t* status);
+    // A 4-byte REG_DWORD value; anything else, or none, gives `defaultValue`.
     uint32_t GetProfileIntA(const char* name, uint32_t defaultValue);
 
 private:

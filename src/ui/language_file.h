@@ -8,6 +8,10 @@
 // texts for every number the program uses.
 bool OpenLanguageFile();
 // Text number `number`, valid until the next lookup on this thread.
-// Lookups from several threads are serialised.
+// Lookups from several threads are serialised, and each thread has its own
+// result buffer. A number past the last text gives the last line when that
+// line is a text, and an empty text when the file ends in a comment or blank
+// line; a number below 1 gives an empty text. Without a table (missing, or
+// already closed) the built-in texts of default_texts.h answer.
 const char* GetLanguageText(int number);
 void CloseLanguageFile();

@@ -22,7 +22,10 @@ struct ServerTable {
 extern ServerTable serverTable;
 
 // Loads "ServerList.Txt" into serverTable from slot 0; the number of records,
-// or -1 when the file cannot be opened.
+// or -1 when the file cannot be opened (the table then keeps what it held).
+// An opened file replaces the whole table. Loading stops at the end of the
+// table: a file with more records than slots gives at most 200 (199 when
+// the last slot is empty).
 int LoadServerList();
 // The first slot (0..199) whose name equals `name` byte for byte, or null.
 ServerRecord* FindServerRecord(const char* name);

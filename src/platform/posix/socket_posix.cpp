@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -77,6 +78,10 @@ int CloseSocket(SocketHandle s) {
     // Linux, as closesocket does on Windows; shutting it down first does.
     ::shutdown(s, SHUT_RDWR);
     return ::close(s);
+}
+int SetReceiveTimeout(SocketHandle s, uint32_t milliseconds) {
+    timeval timeout{time_t(milliseconds / 1000), suseconds_t(milliseconds % 1000) * 1000};
+    return ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
 }
 int SetNonBlocking(SocketHandle s, unsigned long nonBlocking) {
     int argument = nonBlocking ? 1 : 0;

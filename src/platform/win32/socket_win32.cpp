@@ -41,6 +41,11 @@ int RecvFrom(SocketHandle s, void* buffer, int capacity, sockaddr_in* from) {
 }
 int Shutdown(SocketHandle s, int how) { return ::shutdown(s, how); }
 int CloseSocket(SocketHandle s) { return ::closesocket(s); }
+int SetReceiveTimeout(SocketHandle s, uint32_t milliseconds) {
+    DWORD timeout = milliseconds;
+    return ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+                        sizeof timeout);
+}
 int SetNonBlocking(SocketHandle s, unsigned long nonBlocking) {
     u_long argument = nonBlocking;
     return ::ioctlsocket(s, FIONBIO, &argument);

@@ -1,0 +1,3 @@
+#include "gamelink/critical_lock.h"
+
+CriticalLock::~CriticalLock() = default;

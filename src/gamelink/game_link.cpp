@@ -1,0 +1,95 @@
+#include "gamelink/game_link.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "platform/debug.h"
+
+GameLink gameLink;
+
+namespace {
+constexpr uint16_t kWinsockVersion = 0x0101;
+// The cipher header and a packet id: the least a packet can read.
+constexpr int32_t kMinMessage = KVNPacket::kHeaderSize + 2;
+}  // namespace
+
+GameLink::~GameLink() {
+    engine.reset();
+    for (KVNPacket* packet : messages) delete packet;
+}
+
+void GameLink::SetHost(const char* host) {
+    hostName = host ? host : "";
+    hostSet = host != nullptr;
+}
+
+void GameLink::SetPort(uint16_t port) { serverPort = port; }
+
+int GameLink::Init(DeliveryCallback callback) {
+    engine.reset(new DatagramEngine);
+    platform::WSAStartup(kWinsockVersion);
+    if (!engine->Start(callback, 0, nullptr)) return 0;
+    return ResolveServer();
+}
+
+int GameLink::ResolveServer() {
+    std::memset(&serverAddress, 0, sizeof serverAddress);
+    serverAddress.sin_family = AF_INET;
+    if (!hostSet) return 0;
+    // A leading digit means a dotted address, taken as converted (even when
+    // it does not convert); names go to the name service.
+    if (std::isdigit(static_cast<unsigned char>(hostName[0]))) {
+        serverAddress.sin_addr.s_addr = platform::InetAddr(hostName.c_str());
+    } else {
+        uint32_t address = 0;
+        if (!platform::ResolveHostName(hostName.c_str(), &address)) return 0;
+        serverAddress.sin_addr.s_addr = address;
+    }
+    serverAddress.sin_port = htons(serverPort);
+    return 1;
+}
+
+void GameLink::Send(KVNPacket* packet) {
+    packet->EncryptPacket();
+    unsigned char* bytes = nullptr;
+    int length = 0;
+    packet->GetBuffer(bytes, length);
+    platform::OutputDebugStringA("Send Packet!\r\n");
+    // After Shutdown there is no link to carry it: the packet is dropped.
+    if (engine)
+        engine->QueueMessage(serverAddress, bytes, length, kResendIntervalMs, kResendRetries);
+}
+
+int GameLink::GetNextMessage(KVNPacket** packet) {
+    CriticalLockHold hold(messagesLock);
+    if (messages.empty()) return 0;
+    *packet = messages.front();
+    messages.pop_front();
+    return 1;
+}
+
+void GameLink::Shutdown() {
+    engine.reset();
+    platform::WSACleanup();
+}
+
+void GameLink::AppendMessage(KVNPacket* packet) {
+    CriticalLockHold hold(messagesLock);
+    messages.push_back(packet);
+}
+
+const sockaddr_in* GameLink::LocalAddress() const {
+    return engine ? &engine->LocalAddress() : nullptr;
+}
+
+void OnDatagram(sockaddr_in, const uint8_t* bytes, int32_t length) {
+    if (length < kMinMessage) return;
+    auto* copy = new unsigned char[size_t(length)];
+    std::memcpy(copy, bytes, size_t(length));
+    auto* packet = new KVNPacket;
+    packet->AdoptBuffer(copy, length);  // the packet releases the copy
+    // A checksum mismatch is queued all the same: the driver's reader
+    // decides what a damaged answer is worth.
+    packet->DecryptPacket();
+    gameLink.AppendMessage(packet);
+}

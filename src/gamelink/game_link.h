@@ -1,0 +1,67 @@
+// The driver's door to the game server: every packet it sends becomes a
+// reliable message (1000 ms apart, at most 6 transmissions) and every
+// message the server sends comes back as a deciphered packet in a queue.
+// Used from the driver's thread; the delivery thread only appends.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "gamelink/critical_lock.h"
+#include "gamelink/datagram_engine.h"
+#include "packet/kvn_packet.h"
+#include "platform/socket.h"
+
+class GameLink {
+public:
+    static constexpr uint32_t kResendIntervalMs = 1000;
+    static constexpr uint32_t kResendRetries = 5;
+
+    GameLink() = default;
+    // Stops a link still open and releases the packets nobody took: at
+    // exit nothing can take them any more.
+    ~GameLink();
+    GameLink(const GameLink&) = delete;
+    GameLink& operator=(const GameLink&) = delete;
+
+    // A host name or a dotted IPv4 address (the link keeps its own copy).
+    void SetHost(const char* host);
+    void SetPort(uint16_t port);
+    // Opens the link: 1 ready, 0 failed (no socket, or a name that does not
+    // resolve). Call Shutdown before the next Init.
+    int Init(DeliveryCallback callback);
+    // Enciphers the packet in place and queues its bytes; the caller still
+    // owns (and destroys) the packet.
+    void Send(KVNPacket* packet);
+    // The oldest received packet, which the caller then owns; 0 when none
+    // waits (the argument is left alone).
+    int GetNextMessage(KVNPacket** packet);
+    // Closes the link (the engine's threads end before it returns).
+    void Shutdown();
+
+    // OnDatagram's end of the received queue.
+    void AppendMessage(KVNPacket* packet);
+    // The engine's bound address while the link is open (tests).
+    const sockaddr_in* LocalAddress() const;
+
+private:
+    int ResolveServer();
+
+    std::unique_ptr<DatagramEngine> engine;
+    sockaddr_in serverAddress{};
+    std::string hostName;
+    bool hostSet = false;
+    uint16_t serverPort = 0;
+    CriticalLock messagesLock;
+    std::deque<KVNPacket*> messages;
+};
+
+// The one game link of the program.
+extern GameLink gameLink;
+
+// The delivery callback that the driver passes to Init: wraps a copy of
+// the payload in a new packet, deciphers it and queues it on gameLink.
+// Payloads too short to hold the cipher header and a packet id are dropped.
+void OnDatagram(sockaddr_in from, const uint8_t* bytes, int32_t length);

@@ -1,0 +1,23 @@
+// A 32-bit linear congruential generator drawing from a closed range: the
+// keystream of the packet cipher and the random server picks.
+#pragma once
+
+#include <cstdint>
+
+class RandomGenerator {
+public:
+    // Draws fall in [lowest, highest]; the seed is the starting state.
+    RandomGenerator(uint32_t lowest, uint32_t highest, uint32_t seed);
+    virtual ~RandomGenerator();
+
+    // One step of the generator, then the new state mapped into the range.
+    virtual uint32_t Next();
+    // Keeps the third slot of the table of virtual operations that
+    // generators have always had; this generator has nothing to do there.
+    virtual void Idle();
+
+private:
+    uint32_t state;
+    uint32_t low;
+    uint32_t spanEnd;  // highest + 1, wrapped: equal to low for the full range
+};
