@@ -10,6 +10,10 @@
 //       before its box can exist, --end-after MS ends it from the main
 //       thread after MS milliseconds. Prints "closed" when the dialog's
 //       thread has ended and exits 0 (Cancel and Escape exit 234 instead).
+//   dialog_host record TEXT
+//       Appends TEXT and a line end to "opened.log" of the current directory:
+//       registered as the shell's "open" command, it records what the link
+//       button opened.
 #include <windows.h>
 
 #include <atomic>
@@ -128,7 +132,18 @@ int RunProgressDialog(const Options& options) {
 
 }  // namespace
 
+int RecordOpened(const char* text) {
+    FILE* log = std::fopen("opened.log", "ab");
+    if (!log)
+        return 5;
+    std::fprintf(log, "%s\n", text);
+    std::fclose(log);
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "record")
+        return RecordOpened(argv[2]);
     Options options;
     if (!ParseOptions(argc, argv, &options)) {
         std::fprintf(stderr, "usage: dialog_host server|searching|patching [options]\n");
