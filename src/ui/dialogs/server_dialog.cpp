@@ -10,6 +10,7 @@
 #include "packet/random_generator.h"
 #include "platform/debug.h"
 #include "resources/dialog_127_ids.h"
+#include "ui/dialogs/server_dialog_layout.h"
 #include "ui/language_file.h"
 #include "ui/server_table.h"
 #include "ui/startup_texts.h"
@@ -26,7 +27,7 @@ constexpr int kDescriptionTextNumber = 82;
 // 499 characters everywhere.
 constexpr size_t kDescriptionLimit = kShownDescriptionSize - 1;
 
-char* descriptionBuffer() { return startupTexts[kServerDescriptionText]; }
+char* DescriptionBuffer() { return startupTexts[kServerDescriptionText]; }
 
 // Copies at most `limit` characters of `source` and the terminator; `limit`
 // must leave room for the terminator in the destination.
@@ -67,124 +68,6 @@ void FillServerList(HWND dialog, int count) {
     }
 }
 
-BOOL CALLBACK FindPicture(HWND child, LPARAM found) {
-    char className[16] = {};
-    ::GetClassNameA(child, className, sizeof className);
-    LONG_PTR style = ::GetWindowLongPtrA(child, GWL_STYLE);
-    if (::lstrcmpiA(className, "Static") == 0 && (style & SS_TYPEMASK) == SS_BITMAP) {
-        *reinterpret_cast<HWND*>(found) = child;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// A smoothly scaled copy of `original`, width x height pixels.
-HBITMAP ScaleBitmap(HWND window, HBITMAP original, int width, int height) {
-    BITMAP info{};
-    if (!::GetObjectA(original, sizeof info, &info))
-        return nullptr;
-    HDC screen = ::GetDC(window);
-    HDC from = ::CreateCompatibleDC(screen);
-    HDC to = ::CreateCompatibleDC(screen);
-    HBITMAP scaled = ::CreateCompatibleBitmap(screen, width, height);
-    if (scaled) {
-        HGDIOBJ oldFrom = ::SelectObject(from, original);
-        HGDIOBJ oldTo = ::SelectObject(to, scaled);
-        ::SetStretchBltMode(to, HALFTONE);
-        ::SetBrushOrgEx(to, 0, 0, nullptr);
-        ::StretchBlt(to, 0, 0, width, height, from, 0, 0, info.bmWidth, info.bmHeight, SRCCOPY);
-        ::SelectObject(from, oldFrom);
-        ::SelectObject(to, oldTo);
-    }
-    ::DeleteDC(from);
-    ::DeleteDC(to);
-    ::ReleaseDC(window, screen);
-    return scaled;
-}
-
-// The picture is 144 x 350 pixels, which is its place of 72 x 175 dialog
-// units when the dialog font gives 2 pixels per unit. A font with smaller
-// units would let the picture spill over the labels beside it, so it then
-// shows a copy scaled into its place.
-void FitPicture(HWND dialog) {
-    static HBITMAP scaledPicture = nullptr;  // the copy shown by the last showing
-    HWND picture = nullptr;
-    ::EnumChildWindows(dialog, FindPicture, reinterpret_cast<LPARAM>(&picture));
-    if (!picture)
-        return;
-    RECT place = {1, 1, 1 + 72, 1 + 175};
-    ::MapDialogRect(dialog, &place);
-    int width = place.right - place.left;
-    int height = place.bottom - place.top;
-    auto original = reinterpret_cast<HBITMAP>(
-        ::SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0));
-    BITMAP info{};
-    if (!original || !::GetObjectA(original, sizeof info, &info))
-        return;
-    if (info.bmWidth <= width && info.bmHeight <= height)
-        return;
-    HBITMAP scaled = ScaleBitmap(picture, original, width, height);
-    if (!scaled)
-        return;
-    ::SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(scaled));
-    ::SetWindowPos(picture, nullptr, place.left, place.top, width, height,
-                   SWP_NOZORDER | SWP_NOACTIVATE);
-    // The box of the last showing is gone, and with it the last user of the
-    // previous copy.
-    if (scaledPicture)
-        ::DeleteObject(scaledPicture);
-    scaledPicture = scaled;
-}
-
-int TextWidth(HWND control, HFONT font, const char* text) {
-    HDC dc = ::GetDC(control);
-    HGDIOBJ old = ::SelectObject(dc, font);
-    SIZE size{};
-    ::GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &size);
-    ::SelectObject(dc, old);
-    ::ReleaseDC(control, dc);
-    return size.cx;
-}
-
-// The two one-line labels beside the combo box and the proxy field are 41
-// units wide. Where the dialog font runs wider than the font they were laid
-// out for, a label would wrap and lose its second word; it then gets the
-// same face a little smaller, down to three quarters of its size.
-void FitLabel(HWND dialog, int id, HFONT* fitted) {
-    HWND label = ::GetDlgItem(dialog, id);
-    auto font = reinterpret_cast<HFONT>(::SendMessageA(label, WM_GETFONT, 0, 0));
-    char text[kStartupTextSize] = {};
-    ::GetWindowTextA(label, text, sizeof text);
-    RECT client{};
-    ::GetClientRect(label, &client);
-    LOGFONTA shape{};
-    if (!font || !::GetObjectA(font, sizeof shape, &shape) || shape.lfHeight == 0)
-        return;
-    if (TextWidth(label, font, text) <= client.right)
-        return;
-    LONG height = shape.lfHeight < 0 ? -shape.lfHeight : shape.lfHeight;
-    for (LONG smaller = height - 1; smaller >= height * 3 / 4 && smaller > 0; --smaller) {
-        shape.lfHeight = -smaller;
-        HFONT candidate = ::CreateFontIndirectA(&shape);
-        if (!candidate)
-            return;
-        if (TextWidth(label, candidate, text) <= client.right || smaller - 1 < height * 3 / 4) {
-            ::SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(candidate), TRUE);
-            if (*fitted)
-                ::DeleteObject(*fitted);  // the label of the last showing is gone
-            *fitted = candidate;
-            return;
-        }
-        ::DeleteObject(candidate);
-    }
-}
-
-void FitLabels(HWND dialog) {
-    static HFONT fittedFonts[2] = {};
-    FitLabel(dialog, IDC_SERVER_LABEL, &fittedFonts[0]);
-    FitLabel(dialog, IDC_SERVER_PATCH_LABEL, &fittedFonts[1]);
-}
-
 void OnInitDialog(HWND dialog) {
     if (run::serverChoiceLocked.load())
         EnableItem(dialog, IDC_SERVER_COMBO, false);
@@ -194,7 +77,7 @@ void OnInitDialog(HWND dialog) {
     ::SetDlgItemTextA(dialog, IDC_SERVER_COMBO, run::gameServerAddress);
     ::SetDlgItemTextA(dialog, IDC_SERVER_LABEL, startupTexts[kServerLabelText]);
     ::SetDlgItemTextA(dialog, IDC_SERVER_HINT, startupTexts[kServerHintText]);
-    ::SetDlgItemTextA(dialog, IDC_SERVER_DESCRIPTION, descriptionBuffer());
+    ::SetDlgItemTextA(dialog, IDC_SERVER_DESCRIPTION, DescriptionBuffer());
 
     int count = LoadServerList();
     if (count < 0) {
@@ -210,8 +93,7 @@ void OnInitDialog(HWND dialog) {
         ::CheckDlgButton(dialog, IDC_SERVER_PROXY_CHECK, BST_CHECKED);
         EnableItem(dialog, IDC_SERVER_PROXY_EDIT, true);
     }
-    FitPicture(dialog);
-    FitLabels(dialog);
+    FitServerDialogLayout(dialog);
     // Runs the combo box command once the dialog is up: Connect's state, the
     // description and the link button then follow the preselected server.
     PostComboRecheck(dialog);
@@ -240,8 +122,8 @@ void OnProxyCheck(HWND dialog, WORD code) {
 }
 
 void ShowChosenServer(HWND dialog, const ServerRecord& record) {
-    CopyCut(descriptionBuffer(), record.description, kDescriptionLimit);
-    ::SetDlgItemTextA(dialog, IDC_SERVER_DESCRIPTION, descriptionBuffer());
+    CopyCut(DescriptionBuffer(), record.description, kDescriptionLimit);
+    ::SetDlgItemTextA(dialog, IDC_SERVER_DESCRIPTION, DescriptionBuffer());
     CopyCut(linkTargetText, record.linkTarget, kLinkTargetSize - 1);
     ::SetDlgItemTextA(dialog, IDC_SERVER_LINK, record.linkCaption);
 }
@@ -254,7 +136,7 @@ void OnServerCombo(HWND dialog, WORD code) {
 
     char text[run::kAddressSize];
     ::GetDlgItemTextA(dialog, IDC_SERVER_COMBO, text, sizeof text);
-    CopyCut(descriptionBuffer(), GetLanguageText(kDescriptionTextNumber), kDescriptionLimit);
+    CopyCut(DescriptionBuffer(), GetLanguageText(kDescriptionTextNumber), kDescriptionLimit);
 
     if (text[0] != '\0') {
         EnableItem(dialog, IDC_SERVER_CONNECT, true);
@@ -265,10 +147,10 @@ void OnServerCombo(HWND dialog, WORD code) {
         EnableItem(dialog, IDC_SERVER_CONNECT, false);
     }
 
-    if (std::strcmp(descriptionBuffer(), shownDescription) != 0) {
+    if (std::strcmp(DescriptionBuffer(), shownDescription) != 0) {
         ::InvalidateRect(dialog, nullptr, FALSE);
         ::UpdateWindow(dialog);
-        CopyCut(shownDescription, descriptionBuffer(), kShownDescriptionSize - 1);
+        CopyCut(shownDescription, DescriptionBuffer(), kShownDescriptionSize - 1);
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <string>
@@ -302,6 +303,44 @@ TEST(ServerDialogTest, LongTextsAreCutToTheirBuffers) {
     // Text 82 is looked up anew: cut to 499 characters on its way.
     EXPECT_EQ(std::string(startupTexts[kServerDescriptionText]), std::string(499, 'd'));
     EXPECT_EQ(std::string(shownDescription), std::string(499, 'd'));
+}
+
+BOOL CALLBACK FindBitmapStatic(HWND child, LPARAM found) {
+    if ((::GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP) {
+        *reinterpret_cast<HWND*>(found) = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+int LabelTextWidth(HWND label) {
+    char text[100] = {};
+    ::GetWindowTextA(label, text, sizeof text);
+    HDC dc = ::GetDC(label);
+    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(label, WM_GETFONT, 0, 0)));
+    SIZE size{};
+    ::GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &size);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(label, dc);
+    return size.cx;
+}
+
+TEST(ServerDialogTest, PictureAndLabelsStayInTheirPlacesWhateverTheFont) {
+    MakeInstall(&kThree);
+    StartRun("");
+    ShownDialog dialog;
+    HWND picture = nullptr;
+    ::EnumChildWindows(dialog.box, FindBitmapStatic, reinterpret_cast<LPARAM>(&picture));
+    ASSERT_NE(picture, nullptr);
+    RECT pictureRect{}, labelRect{};
+    ::GetWindowRect(picture, &pictureRect);
+    ::GetWindowRect(dialog.Item(IDC_SERVER_LABEL), &labelRect);
+    EXPECT_LE(pictureRect.right, labelRect.left);
+    for (int id : {IDC_SERVER_LABEL, IDC_SERVER_PATCH_LABEL}) {
+        RECT client{};
+        ::GetClientRect(dialog.Item(id), &client);
+        EXPECT_LE(LabelTextWidth(dialog.Item(id)), client.right) << "label " << id;
+    }
 }
 
 TEST(ServerDialogDeathTest, CancelAndEscapeEndTheProgramWith234) {
