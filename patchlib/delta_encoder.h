@@ -1,0 +1,41 @@
+// The builder's side of the binary delta: matches the new content against the
+// old with a suffix array and writes three compressed streams:
+//   control: per step, zigzag(seek) then copy length then extra length (LEB128);
+//            the old position moves by seek, copy bytes are old bytes plus the
+//            diff stream, extra bytes come from the extra stream.
+//   diff:    new minus old, byte-wise, for every copied byte (mostly zeros);
+//   extra:   the literal bytes that matched nothing.
+// Approximate matches (the same block with a few bytes changed, code whose
+// addresses shifted) become long copies with a sparse diff, which compresses
+// far better than splitting them at every difference.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace patchlib {
+
+struct DeltaSection {
+  std::string compressed;
+  uint64_t rawSize = 0;
+};
+
+struct DeltaStreams {
+  DeltaSection control, diff, extra;
+  uint64_t compressedSize() const {
+    return control.compressed.size() + diff.compressed.size() + extra.compressed.size();
+  }
+};
+
+class DeltaEncoder {
+ public:
+  // Files larger than the window are matched piecewise: each piece of the new
+  // file against the part of the old file around the same relative position,
+  // which bounds the builder's memory to about nine times the window.
+  static constexpr uint64_t kDefaultWindow = 256ull << 20;
+
+  static DeltaStreams Encode(const std::string& oldData, const std::string& newData,
+                             uint64_t window = kDefaultWindow);
+};
+
+}  // namespace patchlib
