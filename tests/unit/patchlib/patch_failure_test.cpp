@@ -1,0 +1,197 @@
+// Every failure leaves the tree exactly as it was and returns non-zero.
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include "patch_applier.h"
+#include "patch_builder.h"
+#include "patch_writer.h"
+#include "tree_fixture.h"
+#include "zlib_writer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using patchlib::PatchResult;
+using patchtest::ReadFile;
+using patchtest::TakeSnapshot;
+using patchtest::TempDir;
+using patchtest::WriteFile;
+
+class PatchFailure : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string data = patchtest::GameData(21, 200000);
+    WriteFile(dir_ / "old/game.exe", data);
+    WriteFile(dir_ / "new/game.exe", data.substr(0, 90000) + "new code" + data.substr(90000));
+    WriteFile(dir_ / "old/data/a.dat", "alpha");
+    WriteFile(dir_ / "new/data/a.dat", "alpha, second edition");
+    WriteFile(dir_ / "old/data/b.dat", "bravo");
+    WriteFile(dir_ / "old/remove.me", "to be removed");
+    WriteFile(dir_ / "new/sub/added.txt", "added");
+    WriteFile(dir_ / "new/z-last.txt", "last");
+    patchlib::PatchBuilder::Build(dir_ / "old", dir_ / "new", patch_);
+    patchtest::CopyTree(dir_ / "old", work_);
+    before_ = TakeSnapshot(work_);
+  }
+
+  PatchResult Apply(const fs::path& patch, patchlib::ApplyOptions options = {}) {
+    message_.clear();
+    return patchlib::PatchApplier(std::move(options)).Apply(patch, work_, &message_);
+  }
+
+  void ExpectUnchanged() { EXPECT_EQ(TakeSnapshot(work_), before_) << message_; }
+
+  TempDir dir_;
+  fs::path patch_ = dir_ / "p.mrl";
+  fs::path work_ = dir_ / "work";
+  patchtest::Snapshot before_;
+  std::string message_;
+};
+
+TEST_F(PatchFailure, AnOldFileThatDiffersStopsEverything) {
+  WriteFile(work_ / "data/b.dat", "bravo, edited by the player");
+  before_ = TakeSnapshot(work_);
+  EXPECT_EQ(Apply(patch_), PatchResult::TreeMismatch);
+  ExpectUnchanged();
+  fs::remove(work_ / "game.exe");
+  before_ = TakeSnapshot(work_);
+  EXPECT_EQ(Apply(patch_), PatchResult::TreeMismatch);
+  ExpectUnchanged();
+}
+
+TEST_F(PatchFailure, ATreeHalfOldHalfNewIsRefused) {
+  WriteFile(work_ / "data/a.dat", "alpha, second edition");
+  before_ = TakeSnapshot(work_);
+  EXPECT_EQ(Apply(patch_), PatchResult::TreeMismatch);
+  ExpectUnchanged();
+}
+
+TEST_F(PatchFailure, ATruncatedPatchIsRefused) {
+  std::string bytes = ReadFile(patch_);
+  for (size_t length : {size_t{0}, size_t{10}, size_t{56}, size_t{80}, bytes.size() / 3, bytes.size() / 2,
+                        bytes.size() - 100, bytes.size() - 1}) {
+    WriteFile(dir_ / "cut.mrl", bytes.substr(0, length));
+    EXPECT_EQ(Apply(dir_ / "cut.mrl"), PatchResult::CorruptPatch) << length;
+  }
+  WriteFile(dir_ / "long.mrl", bytes + "x");
+  EXPECT_EQ(Apply(dir_ / "long.mrl"), PatchResult::CorruptPatch);
+  EXPECT_EQ(Apply(dir_ / "absent.mrl"), PatchResult::CannotReadPatch);
+  ExpectUnchanged();
+}
+
+TEST_F(PatchFailure, AFlippedByteAnywhereIsRefused) {
+  std::string bytes = ReadFile(patch_);
+  ASSERT_GT(bytes.size(), 200u);
+  // Every byte of the header and directory, then a spread over the sections.
+  for (size_t i = 0; i < bytes.size(); i += (i < 200 ? 1 : bytes.size() / 300 + 1)) {
+    std::string damaged = bytes;
+    damaged[i] = static_cast<char>(damaged[i] ^ (1 << (i % 8)));
+    WriteFile(dir_ / "bad.mrl", damaged);
+    ASSERT_NE(Apply(dir_ / "bad.mrl"), PatchResult::Ok) << "byte " << i;
+  }
+  ExpectUnchanged();
+}
+
+// A patch made by hand with a well-formed body whose paths try to escape.
+void WritePatchAdding(const fs::path& out, const std::string& path) {
+  patchlib::PatchWriter writer(out);
+  patchlib::PatchEntry entry;
+  entry.kind = patchlib::EntryKind::AddFile;
+  entry.path = path;
+  entry.newSize = 4;
+  entry.newHash = patchlib::Sha256::Of("evil", 4);
+  writer.Add(entry, {patchlib::ZlibWriter::Compress("evil")}, {4});
+  writer.Finish();
+}
+
+TEST_F(PatchFailure, APathLeavingTheDirectoryRefusesTheWholePatch) {
+  for (const char* path : {"../escaped.txt", "data/../../escaped.txt", "/tmp/escaped.txt", "C:/escaped.txt",
+                           "..\\escaped.txt"}) {
+    WritePatchAdding(dir_ / "evil.mrl", path);
+    EXPECT_EQ(Apply(dir_ / "evil.mrl"), PatchResult::UnsafePath) << path;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "escaped.txt"));
+  EXPECT_FALSE(fs::exists("/tmp/escaped.txt"));
+  ExpectUnchanged();
+}
+
+TEST_F(PatchFailure, ALinkOnTheWayOutIsRefused) {
+  TempDir outside;
+  fs::create_directory_symlink(outside.path(), work_ / "link");
+  before_ = TakeSnapshot(work_);
+  WritePatchAdding(dir_ / "evil.mrl", "link/escaped.txt");
+  EXPECT_EQ(Apply(dir_ / "evil.mrl"), PatchResult::UnsafePath);
+  EXPECT_FALSE(fs::exists(outside / "escaped.txt"));
+}
+
+// Fails the n-th change the applier tries (any kind) and checks that the tree
+// comes back whole, for every n up to the number of changes of a full run.
+TEST_F(PatchFailure, AFailureAtAnyStepPutsEverythingBack) {
+  std::vector<std::string> steps;
+  {
+    TempDir scratch;
+    patchtest::CopyTree(work_, scratch / "w");
+    patchlib::ApplyOptions recorder;
+    recorder.allowStep = [&](const std::string& step, const fs::path&) {
+      steps.push_back(step);
+      return true;
+    };
+    ASSERT_EQ(patchlib::PatchApplier(recorder).Apply(patch_, scratch / "w"), PatchResult::Ok);
+  }
+  ASSERT_GE(steps.size(), 10u);
+  for (size_t failAt = 0; failAt < steps.size(); ++failAt) {
+    if (steps[failAt] == "restore") continue;
+    size_t count = 0;
+    patchlib::ApplyOptions options;
+    options.allowStep = [&](const std::string&, const fs::path&) { return count++ != failAt; };
+    EXPECT_EQ(Apply(patch_, options), PatchResult::WriteFailed) << steps[failAt];
+    ExpectUnchanged();
+    EXPECT_EQ(TakeSnapshot(work_), before_) << "failing step " << failAt << " (" << steps[failAt] << ")";
+  }
+}
+
+TEST_F(PatchFailure, AFailedRestoreKeepsTheBackupsAndSaysSo) {
+  patchlib::ApplyOptions options;
+  options.allowStep = [](const std::string& step, const fs::path& path) {
+    return !(step == "install" && path.filename() == "z-last.txt.mrlpatch-new") && step != "restore";
+  };
+  EXPECT_EQ(Apply(patch_, options), PatchResult::RollbackFailed);
+  // The old content survives beside its place.
+  EXPECT_EQ(ReadFile(work_ / "data/b.dat.mrlpatch-old"), "bravo");
+  EXPECT_NE(message_.find("backups are kept"), std::string::npos);
+}
+
+// Our scratch name taken by a directory: the system itself refuses the write.
+TEST_F(PatchFailure, ATargetThatCannotBeWrittenLeavesTheTreeAsItWas) {
+  fs::create_directories(work_ / "z-last.txt.mrlpatch-new/occupied");
+  before_ = TakeSnapshot(work_);
+  EXPECT_EQ(Apply(patch_), PatchResult::WriteFailed);
+  ExpectUnchanged();
+}
+
+// A read-only file: as root the permission bits do not stop a write, so the
+// file goes on a read-only bind mount when we may mount, else chmod applies.
+TEST_F(PatchFailure, AReadOnlyTargetLeavesTheTreeAsItWas) {
+  fs::path data = work_ / "data";
+  bool mounted = false;
+  if (geteuid() == 0) {
+    if (mount(data.c_str(), data.c_str(), nullptr, MS_BIND, nullptr) != 0) GTEST_SKIP() << "cannot bind-mount";
+    mounted = mount(nullptr, data.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+    if (!mounted) {
+      umount2(data.c_str(), MNT_DETACH);
+      GTEST_SKIP() << "cannot remount read-only";
+    }
+  } else {
+    fs::permissions(data / "a.dat", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+  }
+  PatchResult result = Apply(patch_);
+  patchtest::Snapshot after = TakeSnapshot(work_);
+  if (mounted) umount2(data.c_str(), MNT_DETACH);
+  EXPECT_EQ(result, PatchResult::WriteFailed) << message_;
+  EXPECT_EQ(after, before_);
+}
+
+}  // namespace
