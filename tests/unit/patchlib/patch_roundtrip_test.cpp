@@ -80,12 +80,12 @@ TEST(PatchRoundTrip, UpgradeAndDowngradeGiveTheOtherTreeByteForByte) {
 
 TEST(PatchRoundTrip, ScatteredEditsAndMovedBlocksInALargeFileMakeASmallDelta) {
   TempDir dir;
-  std::string data = patchtest::GameData(9, 4 << 20);
+  std::string data = patchtest::GameData(9, 2 << 20);
   std::string edited = data;
-  for (size_t i = 12345; i < edited.size(); i += 400000) edited.replace(i, 8, "PATCHED!");
-  // Move a 256 KiB block to the end and insert a new 10 KiB block.
-  edited = edited.substr(0, 1 << 20) + edited.substr((1 << 20) + (256 << 10)) + edited.substr(1 << 20, 256 << 10);
-  edited.insert(3 << 20, Noise(5, 10 << 10));
+  for (size_t i = 12345; i < edited.size(); i += 200000) edited.replace(i, 8, "PATCHED!");
+  // Move a 128 KiB block to the end and insert a new 10 KiB block.
+  edited = edited.substr(0, 512 << 10) + edited.substr((512 << 10) + (128 << 10)) + edited.substr(512 << 10, 128 << 10);
+  edited.insert(3 << 19, Noise(5, 10 << 10));
   WriteFile(dir / "old/world.dat", data);
   WriteFile(dir / "new/world.dat", edited);
   patchlib::BuildSummary summary = patchlib::PatchBuilder::Build(dir / "old", dir / "new", dir / "p.mrl");
