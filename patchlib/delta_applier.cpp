@@ -5,26 +5,31 @@
 
 #include "byte_order.h"
 #include "patch_error.h"
+#include "sparse_diff.h"
 
 namespace patchlib {
 
 namespace {
 
 constexpr size_t kChunk = 64 * 1024;
-constexpr size_t kCache = 1024 * 1024;
+constexpr size_t kBlock = 16 * 1024;
+constexpr size_t kBlocks = 64;
 
-// Random-access reads of the old file through one cached block, since most
-// copies continue where the previous one ended.
+// Random-access reads of the old file through a few aligned blocks kept by
+// least recent use: most copies continue where the previous one ended, and
+// moved content makes the reads jump between a handful of places.
 class OldFileCache {
  public:
-  OldFileCache(BinaryFile& file, uint64_t size) : file_(file), size_(size), block_(kCache) {}
+  OldFileCache(BinaryFile& file, uint64_t size) : file_(file), size_(size) {
+    for (Block& block : blocks_) block.data.resize(kBlock);
+  }
 
   void Read(uint64_t pos, unsigned char* out, size_t size) {
     while (size > 0) {
-      if (pos < start_ || pos >= start_ + filled_) Load(pos);
-      size_t offset = static_cast<size_t>(pos - start_);
-      size_t take = std::min(size, filled_ - offset);
-      std::copy(block_.data() + offset, block_.data() + offset + take, out);
+      const Block& block = Find(pos / kBlock);
+      size_t offset = static_cast<size_t>(pos % kBlock);
+      size_t take = std::min(size, block.filled - offset);
+      std::copy(block.data.data() + offset, block.data.data() + offset + take, out);
       pos += take;
       out += take;
       size -= take;
@@ -32,29 +37,48 @@ class OldFileCache {
   }
 
  private:
-  void Load(uint64_t pos) {
-    size_t want = static_cast<size_t>(std::min<uint64_t>(kCache, size_ - pos));
-    if (!file_.Seek(pos) || !file_.ReadExact(block_.data(), want))
+  struct Block {
+    uint64_t index = UINT64_MAX;
+    uint64_t lastUse = 0;
+    size_t filled = 0;
+    std::vector<unsigned char> data;
+  };
+
+  const Block& Find(uint64_t index) {
+    ++clock_;
+    Block* victim = &blocks_[0];
+    for (Block& block : blocks_) {
+      if (block.index == index) {
+        block.lastUse = clock_;
+        return block;
+      }
+      if (block.lastUse < victim->lastUse) victim = &block;
+    }
+    uint64_t start = index * kBlock;
+    size_t want = static_cast<size_t>(std::min<uint64_t>(kBlock, size_ - start));
+    if (!file_.Seek(start) || !file_.ReadExact(victim->data.data(), want))
       throw PatchError(PatchResult::TreeMismatch, "cannot read an old file");
-    start_ = pos;
-    filled_ = want;
+    victim->index = index;
+    victim->filled = want;
+    victim->lastUse = clock_;
+    return *victim;
   }
 
   BinaryFile& file_;
   uint64_t size_;
-  std::vector<unsigned char> block_;
-  uint64_t start_ = 0;
-  size_t filled_ = 0;
+  Block blocks_[kBlocks];
+  uint64_t clock_ = 0;
 };
 
 [[noreturn]] void Corrupt(const char* what) { throw PatchError(PatchResult::CorruptPatch, what); }
 
 }  // namespace
 
-void DeltaApplier::Apply(BinaryFile& oldFile, uint64_t oldSize, ZlibReader& control,
-                         ZlibReader& diff, ZlibReader& extra, uint64_t newSize, const Sink& out) {
+void DeltaApplier::Apply(BinaryFile& oldFile, uint64_t oldSize, ZlibReader& control, ZlibReader& diffRuns,
+                         ZlibReader& diffLiterals, ZlibReader& extra, uint64_t newSize, const Sink& out) {
   OldFileCache old(oldFile, oldSize);
-  std::vector<unsigned char> bufferOld(kChunk), bufferDiff(kChunk);
+  std::vector<unsigned char> bufferOld(kChunk);
+  SparseDiffReader sparseDiff(diffRuns, diffLiterals);
   uint64_t oldPos = 0, produced = 0;
 
   while (control.remaining() > 0) {
@@ -73,8 +97,7 @@ void DeltaApplier::Apply(BinaryFile& oldFile, uint64_t oldSize, ZlibReader& cont
     for (uint64_t done = 0; done < copyLen;) {
       size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, copyLen - done));
       old.Read(oldPos + done, bufferOld.data(), n);
-      diff.ReadExact(bufferDiff.data(), n);
-      for (size_t i = 0; i < n; ++i) bufferOld[i] = static_cast<unsigned char>(bufferOld[i] + bufferDiff[i]);
+      sparseDiff.AddTo(bufferOld.data(), n);
       out(bufferOld.data(), n);
       done += n;
     }
@@ -89,7 +112,7 @@ void DeltaApplier::Apply(BinaryFile& oldFile, uint64_t oldSize, ZlibReader& cont
   }
   if (produced != newSize) Corrupt("a delta produces less than the new file's size");
   control.ExpectEnd();
-  diff.ExpectEnd();
+  sparseDiff.ExpectEnd();
   extra.ExpectEnd();
 }
 

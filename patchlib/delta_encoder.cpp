@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "byte_order.h"
+#include "sparse_diff.h"
 #include "suffix_array.h"
 #include "zlib_writer.h"
 
@@ -17,8 +18,10 @@ class DeltaSink {
  public:
   DeltaSink(DeltaStreams& streams)
       : control_(Appender(streams.control.compressed)),
-        diff_(Appender(streams.diff.compressed)),
+        diffRuns_(Appender(streams.diffRuns.compressed)),
+        diffLiterals_(Appender(streams.diffLiterals.compressed)),
         extra_(Appender(streams.extra.compressed)),
+        sparseDiff_(diffRuns_, diffLiterals_),
         streams_(streams) {}
 
   // One step: copy copyLen bytes from absolute old position oldPos (adding the
@@ -31,17 +34,20 @@ class DeltaSink {
     PutVarint(triple, static_cast<uint64_t>(copyLen));
     PutVarint(triple, static_cast<uint64_t>(extraLen));
     control_.Write(triple.data(), triple.size());
-    diff_.Write(diff, static_cast<size_t>(copyLen));
+    sparseDiff_.Write(diff, static_cast<size_t>(copyLen));
     extra_.Write(extra, static_cast<size_t>(extraLen));
     if (copyLen > 0) oldPos_ = oldPos + copyLen;
   }
 
   void Finish() {
     control_.Finish();
-    diff_.Finish();
+    sparseDiff_.Finish();
+    diffRuns_.Finish();
+    diffLiterals_.Finish();
     extra_.Finish();
     streams_.control.rawSize = control_.rawSize();
-    streams_.diff.rawSize = diff_.rawSize();
+    streams_.diffRuns.rawSize = diffRuns_.rawSize();
+    streams_.diffLiterals.rawSize = diffLiterals_.rawSize();
     streams_.extra.rawSize = extra_.rawSize();
   }
 
@@ -49,7 +55,8 @@ class DeltaSink {
   static ZlibWriter::Sink Appender(std::string& out) {
     return [&out](const void* data, size_t size) { out.append(static_cast<const char*>(data), size); };
   }
-  ZlibWriter control_, diff_, extra_;
+  ZlibWriter control_, diffRuns_, diffLiterals_, extra_;
+  SparseDiffWriter sparseDiff_;
   DeltaStreams& streams_;
   int64_t oldPos_ = 0;
 };

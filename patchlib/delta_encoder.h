@@ -1,9 +1,10 @@
 // The builder's side of the binary delta: matches the new content against the
-// old with a suffix array and writes three compressed streams:
+// old with a suffix array and writes four compressed streams:
 //   control: per step, zigzag(seek) then copy length then extra length (LEB128);
 //            the old position moves by seek, copy bytes are old bytes plus the
 //            diff stream, extra bytes come from the extra stream.
-//   diff:    new minus old, byte-wise, for every copied byte (mostly zeros);
+//   diff:    new minus old, byte-wise, for every copied byte; mostly zeros,
+//            so stored as two streams, runs and literals (sparse_diff.h);
 //   extra:   the literal bytes that matched nothing.
 // Approximate matches (the same block with a few bytes changed, code whose
 // addresses shifted) become long copies with a sparse diff, which compresses
@@ -21,9 +22,10 @@ struct DeltaSection {
 };
 
 struct DeltaStreams {
-  DeltaSection control, diff, extra;
+  DeltaSection control, diffRuns, diffLiterals, extra;
   uint64_t compressedSize() const {
-    return control.compressed.size() + diff.compressed.size() + extra.compressed.size();
+    return control.compressed.size() + diffRuns.compressed.size() + diffLiterals.compressed.size() +
+           extra.compressed.size();
   }
 };
 

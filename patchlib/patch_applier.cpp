@@ -208,11 +208,12 @@ class Application {
       BinaryFile old;
       if (!old.Open(job.target, BinaryFile::Mode::Read))
         throw PatchError(PatchResult::TreeMismatch, "cannot read " + entry.path);
-      ZlibReader control, diff, extra;
+      ZlibReader control, diffRuns, diffLiterals, extra;
       reader_.OpenSection(entry.sections[0], control);
-      reader_.OpenSection(entry.sections[1], diff);
-      reader_.OpenSection(entry.sections[2], extra);
-      DeltaApplier::Apply(old, entry.oldSize, control, diff, extra, entry.newSize, sink);
+      reader_.OpenSection(entry.sections[1], diffRuns);
+      reader_.OpenSection(entry.sections[2], diffLiterals);
+      reader_.OpenSection(entry.sections[3], extra);
+      DeltaApplier::Apply(old, entry.oldSize, control, diffRuns, diffLiterals, extra, entry.newSize, sink);
     } else {
       ZlibReader data;
       reader_.OpenSection(entry.sections[0], data);

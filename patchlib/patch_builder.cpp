@@ -158,8 +158,10 @@ class TreeDiff {
       std::string whole = ZlibWriter::Compress(newData);
       if (delta.compressedSize() < whole.size()) {
         entry.kind = EntryKind::DeltaFile;
-        writer_.Add(entry, {delta.control.compressed, delta.diff.compressed, delta.extra.compressed},
-                    {delta.control.rawSize, delta.diff.rawSize, delta.extra.rawSize});
+        writer_.Add(entry,
+                    {delta.control.compressed, delta.diffRuns.compressed, delta.diffLiterals.compressed,
+                     delta.extra.compressed},
+                    {delta.control.rawSize, delta.diffRuns.rawSize, delta.diffLiterals.rawSize, delta.extra.rawSize});
         ++summary_.deltas;
         return;
       }

@@ -41,7 +41,7 @@ struct PatchEntry {
   }
   bool IsDirectory() const { return kind == EntryKind::AddDir || kind == EntryKind::DeleteDir; }
   size_t SectionCount() const {
-    return kind == EntryKind::DeltaFile ? 3 : HasNew() ? 1 : 0;
+    return kind == EntryKind::DeltaFile ? 4 : HasNew() ? 1 : 0;
   }
 };
 

@@ -27,7 +27,7 @@ void ZlibReader::Open(const std::filesystem::path& file, uint64_t offset, uint64
     throw PatchError(PatchResult::CannotReadPatch, "cannot read the patch file");
   if (state_->initialised) inflateEnd(&state_->stream);
   state_->stream = z_stream{};
-  if (inflateInit(&state_->stream) != Z_OK)
+  if (inflateInit2(&state_->stream, -15) != Z_OK)
     throw PatchError(PatchResult::Internal, "cannot start zlib decompression");
   state_->initialised = true;
   inputLeft_ = compressedSize;

@@ -12,7 +12,7 @@ struct ZlibWriter::State {
 };
 
 ZlibWriter::ZlibWriter(Sink sink) : state_(new State), sink_(std::move(sink)) {
-  if (deflateInit2(&state_->stream, 9, Z_DEFLATED, 15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+  if (deflateInit2(&state_->stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
     throw PatchError(PatchResult::Internal, "cannot start zlib compression");
 }
 
@@ -36,8 +36,22 @@ void ZlibWriter::Pump(int flush) {
 }
 
 void ZlibWriter::Write(const void* data, size_t size) {
-  auto bytes = static_cast<const unsigned char*>(data);
   rawSize_ += size;
+  constexpr size_t kGather = 64 * 1024;
+  if (pending_.size() + size <= kGather) {
+    pending_.append(static_cast<const char*>(data), size);
+    return;
+  }
+  Deflate(pending_.data(), pending_.size());
+  pending_.clear();
+  if (size < kGather)
+    pending_.append(static_cast<const char*>(data), size);
+  else
+    Deflate(data, size);
+}
+
+void ZlibWriter::Deflate(const void* data, size_t size) {
+  auto bytes = static_cast<const unsigned char*>(data);
   while (size > 0) {
     uInt chunk = size > (1u << 30) ? (1u << 30) : static_cast<uInt>(size);
     state_->stream.next_in = const_cast<Bytef*>(bytes);
@@ -50,6 +64,8 @@ void ZlibWriter::Write(const void* data, size_t size) {
 
 void ZlibWriter::Finish() {
   if (finished_) return;
+  Deflate(pending_.data(), pending_.size());
+  pending_.clear();
   state_->stream.next_in = nullptr;
   state_->stream.avail_in = 0;
   Pump(Z_FINISH);

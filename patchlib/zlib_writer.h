@@ -1,5 +1,6 @@
 // Deflates a stream of bytes into a sink, at a fixed level so the same input
-// always gives the same output with the same zlib.
+// always gives the same output with the same zlib. Raw deflate: the patch's
+// SHA-256 already covers every byte, a second checksum would only cost time.
 #pragma once
 
 #include <cstddef>
@@ -36,7 +37,9 @@ class ZlibWriter {
   uint64_t rawSize_ = 0;
   uint64_t compressedSize_ = 0;
   bool finished_ = false;
+  std::string pending_;  // small writes gathered before they reach deflate
   void Pump(int flush);
+  void Deflate(const void* data, size_t size);
 };
 
 }  // namespace patchlib

@@ -195,3 +195,66 @@ TEST_F(PatchFailure, AReadOnlyTargetLeavesTheTreeAsItWas) {
 }
 
 }  // namespace
+
+namespace {
+
+// A hand-made delta for data/b.dat ("bravo") whose streams are given raw.
+void WriteDeltaPatch(const fs::path& out, const std::string& control, const std::string& runs,
+                     const std::string& literals, const std::string& extra, const std::string& result) {
+  patchlib::PatchWriter writer(out);
+  patchlib::PatchEntry entry;
+  entry.kind = patchlib::EntryKind::DeltaFile;
+  entry.path = "data/b.dat";
+  entry.oldSize = 5;
+  entry.oldHash = patchlib::Sha256::Of("bravo", 5);
+  entry.newSize = result.size();
+  entry.newHash = patchlib::Sha256::Of(result.data(), result.size());
+  std::vector<std::string> sections;
+  std::vector<uint64_t> sizes;
+  for (const std::string* raw : {&control, &runs, &literals, &extra}) {
+    sections.push_back(patchlib::ZlibWriter::Compress(*raw));
+    sizes.push_back(raw->size());
+  }
+  writer.Add(entry, sections, sizes);
+  writer.Finish();
+}
+
+TEST_F(PatchFailure, InconsistentDeltaStreamsAreRefused) {
+  // seek 0, copy 5, extra 1; the diff turns "bravo" into "Bravo".
+  const std::string copyFive("\x00\x05\x01", 3);
+  const std::string diffRuns("\x00\x01\x04\x00", 4);  // one literal, then four zeros
+  const std::string diffLiteral("\xe0", 1);           // 'b' + 0xe0 = 'B'
+  WriteDeltaPatch(dir_ / "good.mrl", copyFive, diffRuns, diffLiteral, "!", "Bravo!");
+  {
+    TempDir scratch;
+    patchtest::CopyTree(work_, scratch / "w");
+    std::string message;
+    ASSERT_EQ(patchlib::PatchApplier().Apply(dir_ / "good.mrl", scratch / "w", &message), PatchResult::Ok)
+        << message;
+    EXPECT_EQ(ReadFile(scratch / "w/data/b.dat"), "Bravo!");
+  }
+  struct Case {
+    const char* what;
+    std::string control, runs, literals, extra;
+  };
+  const Case cases[] = {
+      {"seek past the old file", std::string("\x0c\x05\x01", 3), diffRuns, diffLiteral, "!"},
+      {"copy past the old file", std::string("\x02\x05\x01", 3), diffRuns, diffLiteral, "!"},
+      {"seek before the old file", std::string("\x01\x05\x01", 3), diffRuns, diffLiteral, "!"},
+      {"more output than the new size", std::string("\x00\x05\x02", 3), diffRuns, diffLiteral, "!!"},
+      {"less output than the new size", std::string("\x00\x05\x00", 3), diffRuns, diffLiteral, ""},
+      {"diff runs longer than the copies", copyFive, std::string("\x00\x01\x09\x00", 4), diffLiteral, "!"},
+      {"diff runs shorter than the copies", copyFive, std::string("\x00\x01", 2), diffLiteral, "!"},
+      {"an empty diff run", copyFive, std::string("\x00\x00\x00\x01\x04\x00", 6), diffLiteral, "!"},
+      {"literals left over", copyFive, diffRuns, std::string("\xe0\x01", 2), "!"},
+      {"extra left over", copyFive, diffRuns, diffLiteral, "!?"},
+      {"a truncated number", std::string("\x00\x05\x81", 3), diffRuns, diffLiteral, "!"},
+  };
+  for (const Case& c : cases) {
+    WriteDeltaPatch(dir_ / "bad.mrl", c.control, c.runs, c.literals, c.extra, "Bravo!");
+    EXPECT_EQ(Apply(dir_ / "bad.mrl"), PatchResult::CorruptPatch) << c.what;
+    ExpectUnchanged();
+  }
+}
+
+}  // namespace
