@@ -12,6 +12,17 @@
 
 namespace {
 
+// The updater's strings are in the ANSI code page; the library works in wide
+// paths, so the conversion is made here, explicitly.
+std::filesystem::path FromAnsi(const std::string& text) {
+  int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  if (length <= 0) return std::filesystem::path();
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], length);
+  wide.resize(static_cast<size_t>(length - 1));
+  return std::filesystem::path(wide);
+}
+
 void Trace(const std::string& text) {
   std::string line = "PATCHW32: " + text + "\r\n";
   OutputDebugStringA(line.c_str());
@@ -34,8 +45,8 @@ extern "C" int WINAPI MrlApplyPatch(const char* commandLine, void* reserved, int
     std::string message;
     patchlib::PatchApplier applier;
     // The patch names files relative to the current directory, as the updater runs there.
-    PatchResult result = applier.Apply(std::filesystem::path(command.patchFile), std::filesystem::path("."), &message);
-    Trace(command.patchFile + ": " + (result == PatchResult::Ok ? "applied" : message));
+    PatchResult result = applier.Apply(FromAnsi(command.patchFile), std::filesystem::path(L"."), &message);
+    Trace(command.patchFile + ": " + (result == PatchResult::Ok ? std::string("applied") : message));
     return static_cast<int>(result);
   } catch (...) {
     // Nothing may unwind into the caller, which is not C++ aware.
