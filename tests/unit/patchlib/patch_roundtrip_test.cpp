@@ -18,7 +18,7 @@ using patchtest::WriteFile;
 
 // Old and new trees with every kind of change the builder knows.
 void MakeTrees(const fs::path& oldRoot, const fs::path& newRoot) {
-  std::string data = patchtest::GameData(1, 600000);
+  std::string data = patchtest::GameData(1, 300000);
   // Changed in place: a few bytes overwritten.
   std::string edited = data;
   for (size_t i = 1000; i < edited.size(); i += 97000) edited[i] ^= 0x5A;
