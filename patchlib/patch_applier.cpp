@@ -41,6 +41,8 @@ class Application {
 
   PatchResult Run(const fs::path& patchFile, std::string& message) {
     try {
+      if (!fs::is_directory(Status(root_)))
+        throw PatchError(PatchResult::TreeMismatch, "not a directory: " + root_.u8string());
       reader_.Open(patchFile);
       PlanAndCheck();
       if (AlreadyApplied()) {
@@ -140,11 +142,11 @@ class Application {
     if (oldCount_ > 0 && newCount_ > 0)
       throw PatchError(PatchResult::TreeMismatch, "the tree is partly at the old and partly at the new version");
     if (AlreadyApplied()) return;
-    for (FileJob& job : jobs_) {
-      if (!job.targetExists) continue;
-      CheckWritable(job);
-      ClearLeftover(job.backup, job.entry->path);
-    }
+    for (FileJob& job : jobs_)
+      if (job.targetExists) CheckWritable(job);
+    // Only once every check has passed: stale copies a crashed run left.
+    for (FileJob& job : jobs_)
+      if (job.targetExists) ClearLeftover(job.backup);
   }
 
   bool AlreadyApplied() const {
@@ -156,18 +158,18 @@ class Application {
 
   // Our own scratch names may hold what an interrupted run left; they are ours
   // to reuse, but only plain files, and never while the real target is gone.
-  void ClearLeftover(const fs::path& path, const std::string& relative) {
+  void ClearLeftover(const fs::path& path) {
     fs::file_status status = Status(path);
     if (!fs::exists(status)) return;
     std::error_code ec;
     if (!fs::is_regular_file(status) || !fs::remove(path, ec))
       throw PatchError(PatchResult::WriteFailed, "cannot clear " + path.u8string());
-    (void)relative;
   }
 
   void MakeDirectories(const fs::path& directory) {
     std::vector<fs::path> missing;
-    for (fs::path walk = directory; walk != root_ && !fs::exists(Status(walk)); walk = walk.parent_path())
+    for (fs::path walk = directory; !walk.empty() && walk != root_ && !fs::exists(Status(walk));
+         walk = walk.parent_path())
       missing.push_back(walk);
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
       Allow("mkdir", *it);
@@ -185,7 +187,7 @@ class Application {
     for (FileJob& job : jobs_) {
       if (!job.entry->HasNew()) continue;
       MakeDirectories(job.target.parent_path());
-      if (fs::exists(Status(job.temp))) ClearLeftover(job.temp, job.entry->path);
+      ClearLeftover(job.temp);
       BuildOne(job);
     }
   }

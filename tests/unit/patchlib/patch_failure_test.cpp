@@ -61,6 +61,21 @@ TEST_F(PatchFailure, AnOldFileThatDiffersStopsEverything) {
   ExpectUnchanged();
 }
 
+// What a crashed run left under our scratch names is ours to clear.
+TEST_F(PatchFailure, StaleScratchFilesOfAnEarlierRunDoNotStopTheNext) {
+  WriteFile(work_ / "game.exe.mrlpatch-old", "stale backup");
+  WriteFile(work_ / "sub/added.txt.mrlpatch-new", "half-built file");
+  std::string message;
+  ASSERT_EQ(patchlib::PatchApplier().Apply(patch_, work_, &message), PatchResult::Ok) << message;
+  EXPECT_EQ(TakeSnapshot(work_), TakeSnapshot(dir_ / "new"));
+}
+
+TEST_F(PatchFailure, AMissingTargetDirectoryIsNotCreated) {
+  std::string message;
+  EXPECT_EQ(patchlib::PatchApplier().Apply(patch_, dir_ / "absent", &message), PatchResult::TreeMismatch);
+  EXPECT_FALSE(fs::exists(dir_ / "absent"));
+}
+
 TEST_F(PatchFailure, ATreeHalfOldHalfNewIsRefused) {
   WriteFile(work_ / "data/a.dat", "alpha, second edition");
   before_ = TakeSnapshot(work_);
