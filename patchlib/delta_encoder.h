@@ -33,8 +33,9 @@ class DeltaEncoder {
  public:
   // Files larger than the window are matched piecewise: each piece of the new
   // file against the part of the old file around the same relative position,
-  // which bounds the builder's memory to about nine times the window.
-  static constexpr uint64_t kDefaultWindow = 256ull << 20;
+  // which bounds the suffix sorting to about twelve bytes per window byte
+  // (the builder also holds both versions of the file being matched).
+  static constexpr uint64_t kDefaultWindow = 128ull << 20;
 
   static DeltaStreams Encode(const std::string& oldData, const std::string& newData,
                              uint64_t window = kDefaultWindow);

@@ -21,8 +21,9 @@ const char kUsage[] =
     "with PATCHW32.dll (\"OUT -u\" in the game directory). Swap OLD_DIR and\n"
     "NEW_DIR to build the downgrade file.\n"
     "\n"
-    "  --window MB  files larger than this are matched piecewise, which bounds\n"
-    "               memory to about nine times the window (default 256)\n"
+    "  --window MB  old files larger than this are matched piecewise (default\n"
+    "               128); mkpatch needs about 12 bytes of memory per window\n"
+    "               byte plus both versions of the largest changed file\n"
     "  --quiet      no progress line and no summary\n"
     "  --help       this text\n";
 
