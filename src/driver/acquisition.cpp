@@ -1,5 +1,6 @@
 #include "driver/acquisition.h"
 
+#include <winsock2.h>  // before windows.h, which would bring the old winsock.h
 #include <windows.h>
 
 #include <cstdio>

@@ -1,5 +1,6 @@
 #include "driver/discovery.h"
 
+#include <winsock2.h>  // before windows.h, which would bring the old winsock.h
 #include <windows.h>
 
 #include <cstdio>
@@ -9,7 +10,7 @@
 #include <vector>
 
 #include "driver/app_info.h"
-#include "driver/downgrade.h"
+#include "driver/application.h"
 #include "driver/acquisition.h"
 #include "driver/exits.h"
 #include "driver/run_state.h"
@@ -181,7 +182,7 @@ int DiscoverAndDecide() {
 
 bool ReadServerAnswer(KVNPacket& packet) {
     std::vector<std::unique_ptr<PatchServerEntry>> entries;
-    uint32_t version = 0;
+    unsigned long version = 0;  // the packet's 32-bit field
     try {
         packet.Seek(0, 0);
         int16_t id = 0;
@@ -214,7 +215,7 @@ bool ReadServerAnswer(KVNPacket& packet) {
         platform::OutputDebugStringA("Answer too short, dropped\r\n");
         return false;
     }
-    run::serverVersion = version;
+    run::serverVersion = uint32_t(version);
     for (auto& entry : entries) {
         platform::CriticalSectionGuard hold(run::ServerListLock);
         run::patchServerList.Append(std::move(entry));
