@@ -124,15 +124,15 @@ class PatchMaker:
 
 # ---------------------------------------------------------------- install and prefix
 
-def make_install(directory, version, with_library=True):
-    """An install of the game tree at a version: the updater, PATCHW32.dll,
-    an empty install list and the texts."""
+def make_install(directory, version, updater=None, library=None):
+    """An install of the game tree at a version: the updater, PATCHW32.dll
+    (both from the windows build unless given), an empty install list and
+    the texts."""
     directory = Path(directory)
     directory.mkdir(parents=True, exist_ok=True)
     write_tree(directory, game_tree(version))
-    shutil.copy2(wine_harness.updater_exe(), directory / "MirelandsUpdate.exe")
-    if with_library:
-        shutil.copy2(patch_library(), directory / "PATCHW32.dll")
+    shutil.copy2(updater or wine_harness.updater_exe(), directory / "MirelandsUpdate.exe")
+    shutil.copy2(library or patch_library(), directory / "PATCHW32.dll")
     install.write_security_chk(directory, [])
     install.write_language_txt(directory)
     return directory
