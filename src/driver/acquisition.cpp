@@ -115,7 +115,8 @@ bool FallBack() {
 }
 
 // A receiver still finishing the previous step would make the new one step
-// aside at once; let it end first.
+// aside at once; let it end first. It ends as soon as it sees doneFlag,
+// which it set itself; the bound only keeps a stuck one from hanging us.
 void WaitForPreviousReceiver() {
     for (int waited = 0; run::receiverRunning && waited < 5000; waited += 10) platform::Sleep(10);
 }
@@ -154,6 +155,12 @@ int FetchPatches() {
 
     int steps = 0;
     while (run::workingVersion < run::serverVersion) {
+        // The receiver of the previous step loops while doneFlag is 0: it
+        // must have ended before doneFlag is cleared, or it would carry on
+        // reading the next connection (and the new receiver would step
+        // aside), which happens when a step ends at once (a patch program
+        // that cannot start).
+        WaitForPreviousReceiver();
         run::doneFlag = 0;
         if (steps != 0) {
             patchConnection.Close();
@@ -162,7 +169,6 @@ int FetchPatches() {
         run::downloadComplete = 0;
         run::receiveState = 1;
         searchingDialog.End(0);
-        WaitForPreviousReceiver();
         platform::StartDetachedThread(PatchReceiverThread, nullptr);
 
         if (!WaitForGreeting()) {
