@@ -143,6 +143,32 @@ def test_multi_step_update(prefix, robot, peers, patches, tmp_path, last_step_re
 
 # ---------------------------------------------------------------- kinds of file
 
+PATCHING = "Currently patching"
+
+
+def run_watching_patching_dialog(prefix, robot, install_dir):
+    """Runs the updater; (result, patching dialog seen, seen to close)."""
+    program = prefix.start(install_dir / "MirelandsUpdate.exe", SILENT, cwd=install_dir)
+    seen = closed = False
+    try:
+        deadline = time.monotonic() + 60
+        while program.running() and time.monotonic() < deadline:
+            box = robot.wait_window(caption="Mirelands Auto Patch", timeout=0.2)
+            if box is None:
+                continue
+            try:
+                texts = [c.text for c in robot.controls(box)]
+            except wine_harness.RobotError:
+                continue  # gone between the two questions
+            if any(t.startswith(PATCHING) for t in texts):
+                seen = True
+                closed = robot.wait_gone(box, timeout=10)
+                break
+        return program.wait(timeout=30), seen, closed
+    finally:
+        program.kill()
+
+
 @pytest.mark.parametrize("name", ["Notes.TXT", "world.idx"])
 def test_data_file_is_taken_whole_and_recorded(prefix, robot, peers, tmp_path, name):
     data = b"replacement data " * 300
@@ -150,10 +176,14 @@ def test_data_file_is_taken_whole_and_recorded(prefix, robot, peers, tmp_path, n
     game = peers.game(2, [here(server)])
     install_dir = make_install(tmp_path / "install", 1)
     (install_dir / name).write_bytes(b"an older copy that must not be resumed")
+    point_at_game_server(prefix, game.port)
 
-    _, result, boxes = update(prefix, robot, tmp_path, 1, game)
+    result, dialog_seen, dialog_closed = run_watching_patching_dialog(prefix, robot, install_dir)
 
-    assert (result.returncode, boxes) == (NORMAL_END, [])
+    assert result.returncode == NORMAL_END
+    # A data file is taken with a pause of a second behind the patching
+    # dialog: long enough to see it open and close again.
+    assert (dialog_seen, dialog_closed) == (True, True)
     assert server.resume_offsets == [0]
     assert (install_dir / name).read_bytes() == data
     assert version_of(prefix) == 2
@@ -179,7 +209,7 @@ def test_files_that_fail_are_fetched_again(prefix, robot, peers, patches, tmp_pa
     for again; a patch the library rejects twice is deleted and fetched anew
     from its first byte."""
     good = chain(patches, 1, 3)
-    catalogue = {1: [Patch(2, "1to2.exe", b"this is no program " * 20), good[1]],
+    catalogue = {1: [Patch(2, "1to2.exe", b"MZ but not a program"), good[1]],
                  2: [Patch(3, "2to3.rtp", b"not a patch at all " * 50), good[2]]}
     server = peers.patch(catalogue)
     game = peers.game(3, [here(server)])
