@@ -308,7 +308,7 @@ def test_eleven_fallbacks_are_allowed_not_twelve(prefix, robot, peers, patches, 
 
     assert result.returncode == exit_code
     assert boxes == ([] if exit_code == NORMAL_END else [TEXT_85])
-    assert server.connections == 13 if refusals == 12 else 12
+    assert server.connections == refusals + 1  # the first connection, then one per fallback
     assert version_of(prefix) == (2 if exit_code == NORMAL_END else 1)
 
 
