@@ -1,0 +1,64 @@
+// The TCP client that carries the patch-server exchange. The program has one
+// instance, patchConnection: the driver configures, connects and closes it
+// and sends the version request; the download receiver reads the answers and
+// the file data from it and sends the resume offset.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/socket.h"
+
+class StreamConnection {
+public:
+    static constexpr int kHostSize = 100;  // 99 characters and the terminator
+
+    StreamConnection();
+    // The process-exit clean-up: closes a connection still started.
+    ~StreamConnection();
+    StreamConnection(const StreamConnection&) = delete;
+    StreamConnection& operator=(const StreamConnection&) = delete;
+
+    // Longer host texts are cut to 99 characters.
+    void SetHost(const char* host);
+    void SetPort(uint16_t port);
+    void SetSocketType(uint32_t type);
+    void SetWaitModes(bool waitOnSend, bool waitOnReceive);
+
+    // 1 when connected, 0 when the connect call failed. A failed start of
+    // Windows Sockets or a host name that cannot be resolved is fatal.
+    int Connect();
+    // Sends every byte (a short send is continued), tracing each call.
+    // Failures are traced only. Ends with a 10 ms pause.
+    void Send(const void* data, int count);
+    // Bytes read (at most capacity); 0 when a non-waiting read would block.
+    // A failed read or a closed peer is fatal.
+    int Receive(void* buffer, int capacity);
+    void Close();
+
+    // Shows text 85 in an "Error Message" box and ends the process with 233.
+    [[noreturn]] static void FatalNetworkError();
+
+    bool Started() const { return started_; }
+    const char* Host() const { return host_; }
+    uint16_t Port() const { return port_; }
+
+private:
+    sockaddr_in peerAddress_{};
+    platform::SocketHandle socket_ = platform::kNoSocket;
+    char host_[kHostSize] = {};
+    uint16_t port_ = 0;
+    uint32_t socketType_ = 0;
+    bool started_ = false;
+    bool waitOnSend_ = false;
+    bool waitOnReceive_ = false;
+    int socketStarts_ = 0;  // WSAStartup calls that Close must balance
+
+    bool FillPeerAddress();
+    int SendOnce(const uint8_t* data, int count);
+    void ReleaseSocket();
+};
+
+extern StreamConnection patchConnection;
+
+// Send on patchConnection.
+void SendToPatchServer(const void* data, int count);

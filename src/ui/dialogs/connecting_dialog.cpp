@@ -1,0 +1,66 @@
+#include "ui/dialogs/connecting_dialog.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "driver/run_state.h"
+#include "patchlink/progress_line.h"
+#include "resources/dialog_108_ids.h"
+#include "ui/language_file.h"
+
+namespace {
+
+constexpr int kPostponeCaptionText = 183;
+constexpr int kProgressFormatText = 184;
+constexpr int kPostponedExitCode = 234;
+
+void ShowProgress(HWND window) {
+    uint32_t total = run::patchFileSize.load();
+    uint32_t received = run::patchBytesReceived.load();
+    // Until the header names the file the text keeps what it shows.
+    const char* name = run::patchFileName.load();
+    if (!name) return;
+    std::string format = GetLanguageText(kProgressFormatText);
+    std::string line = ProgressLine::Format(format.c_str(), name, received, total);
+    SetDlgItemTextA(window, IDC_CONNECTING_STATUS, line.c_str());
+}
+
+INT_PTR OnInitDialog(HWND window) {
+    std::string caption = GetLanguageText(kPostponeCaptionText);
+    SetDlgItemTextA(window, IDC_CONNECTING_POSTPONE, caption.c_str());
+    run::dialogWindow.store(window);
+    ShowProgress(window);
+    return 0;
+}
+
+INT_PTR OnPaint(HWND window) {
+    if (run::doneFlag.load() != 0) EndDialog(window, 0);
+    ShowProgress(window);
+    return 0;  // the default processing paints
+}
+
+INT_PTR OnCommand(WPARAM wParam) {
+    // Escape and the close box arrive as Cancel and are ignored: only
+    // "Postpone patch" leaves, and it ends the whole program.
+    if (LOWORD(wParam) == IDC_CONNECTING_POSTPONE) {
+        CloseLanguageFile();
+        // At once, without the static clean-up: the receiver may be inside a
+        // read, and closing the connection under it would turn the
+        // postponement into a fatal network error (a box and 233). Nothing
+        // is lost: the text table is closed and the patch file is flushed
+        // after every write.
+        std::_Exit(kPostponedExitCode);
+    }
+    return 0;
+}
+
+}  // namespace
+
+INT_PTR CALLBACK ConnectingDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG: return OnInitDialog(window);
+        case WM_PAINT: return OnPaint(window);
+        case WM_COMMAND: return OnCommand(wParam);
+        default: return 0;
+    }
+}

@@ -1,0 +1,72 @@
+#include "catalogue.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+bool PlainName(const std::string& name) {
+    if (name.empty() || name == "." || name.find("..") != std::string::npos) return false;
+    for (unsigned char c : name)
+        if (c < 0x20 || c == '/' || c == '\\' || c == ':') return false;
+    return true;
+}
+
+}  // namespace
+
+Catalogue::~Catalogue() {
+    for (auto& entry : steps_) ::close(entry.second.fd);
+}
+
+bool Catalogue::Load(const std::string& dir, std::string* error) {
+    std::ifstream manifest(dir + "/manifest.txt");
+    if (!manifest) {
+        *error = "cannot open " + dir + "/manifest.txt";
+        return false;
+    }
+    std::string line;
+    for (int number = 1; std::getline(manifest, line); ++number) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        size_t first = line.find_first_not_of(" \t");
+        if (first == std::string::npos || line[first] == '#') continue;
+        std::istringstream fields(line);
+        PatchStep step;
+        std::string extra;
+        if (!(fields >> step.from >> step.to >> step.name) || (fields >> extra)) {
+            *error = "manifest line " + std::to_string(number) + ": expected FROM TO FILE";
+            return false;
+        }
+        // A file name travels in a 2-byte length inside a 2500-byte answer.
+        if (step.to == 0 || !PlainName(step.name) || step.name.size() > 2490) {
+            *error = "manifest line " + std::to_string(number) +
+                     ": TO must be nonzero and FILE a plain file name";
+            return false;
+        }
+        if (steps_.count(step.from)) {
+            *error = "manifest line " + std::to_string(number) + ": a second step from " +
+                     std::to_string(step.from);
+            return false;
+        }
+        std::string path = dir + "/" + step.name;
+        step.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat info;
+        if (step.fd < 0 || ::fstat(step.fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+            uint64_t(info.st_size) > 0xFFFFFFFFu) {
+            if (step.fd >= 0) ::close(step.fd);
+            *error = "cannot serve " + path + " (missing, not a file or over 4 GB)";
+            return false;
+        }
+        step.size = uint32_t(info.st_size);
+        steps_.emplace(step.from, step);
+    }
+    return true;
+}
+
+const PatchStep* Catalogue::Find(uint32_t version) const {
+    auto found = steps_.find(version);
+    return found == steps_.end() ? nullptr : &found->second;
+}

@@ -1,0 +1,134 @@
+// patch_server: the reference patch server. See --help.
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "catalogue.h"
+#include "patch_server.h"
+
+namespace {
+
+const char kHelp[] =
+    "Usage: patch_server --catalogue DIR [options]\n"
+    "\n"
+    "A reference patch server for Mirelands Auto Update. Each client is greeted\n"
+    "with one byte, sends its installed version (4 bytes, big-endian) and gets\n"
+    "the header of the patch file that leads on from that version, or a refusal.\n"
+    "It then sends its resume offset (4 bytes) and receives the file from there.\n"
+    "\n"
+    "Options:\n"
+    "  --catalogue DIR      directory with manifest.txt and the patch files (required)\n"
+    "  --port N             TCP port to listen on (default 11679; 0 picks a free one)\n"
+    "  --bind ADDRESS       IPv4 address to listen on (default 127.0.0.1)\n"
+    "  --max-clients N      clients served at once (default 64); a client beyond\n"
+    "                       that is refused with reason 2, server full\n"
+    "  --alternative H:P    another patch server named in every refusal (repeatable,\n"
+    "                       in order)\n"
+    "  --idle-seconds N     drop a client silent for N seconds (default 60)\n"
+    "  --help               this text\n"
+    "\n"
+    "manifest.txt, one version step per line:\n"
+    "  FROM TO FILE\n"
+    "FROM is the installed version the step applies to, TO the version after it\n"
+    "(nonzero), FILE a plain file name inside DIR. Lines starting with # and blank\n"
+    "lines are ignored. Example:\n"
+    "  # from to file\n"
+    "  7 8 p7to8.rtp\n"
+    "  8 9 p8to9.rtp\n"
+    "\n"
+    "A version with no step is refused with reason 1 (no valid patch).\n"
+    "On start the server prints \"listening on ADDRESS:PORT\"; then one line per\n"
+    "client when it goes: its address and what it got.\n";
+
+void OnSignal(int) { PatchServer::Stop(); }
+
+bool ParseNumber(const char* text, unsigned long max, unsigned long* value) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long parsed = std::strtoul(text, &end, 10);
+    if (errno || !*text || *end || parsed > max) return false;
+    *value = parsed;
+    return true;
+}
+
+bool ParseAlternative(const std::string& text, ServerOptions* options) {
+    size_t colon = text.rfind(':');
+    unsigned long port = 0;
+    if (colon == std::string::npos || colon == 0 ||
+        !ParseNumber(text.c_str() + colon + 1, 0xFFFF, &port))
+        return false;
+    options->alternatives.emplace_back(uint16_t(port), text.substr(0, colon));
+    return true;
+}
+
+int Usage(const std::string& problem) {
+    std::fprintf(stderr, "patch_server: %s\nTry --help.\n", problem.c_str());
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ServerOptions options;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help") {
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (i + 1 >= argc) return Usage("missing value after " + arg);
+        const char* value = argv[++i];
+        unsigned long number = 0;
+        if (arg == "--catalogue") {
+            options.catalogueDir = value;
+        } else if (arg == "--port" && ParseNumber(value, 0xFFFF, &number)) {
+            options.port = uint16_t(number);
+        } else if (arg == "--bind") {
+            options.bindAddress = value;
+        } else if (arg == "--max-clients" && ParseNumber(value, 1000000, &number)) {
+            options.maxClients = number;
+        } else if (arg == "--idle-seconds" && ParseNumber(value, 86400, &number) && number > 0) {
+            options.idleSeconds = int(number);
+        } else if (arg == "--alternative" && ParseAlternative(value, &options)) {
+        } else {
+            return Usage("bad option or value: " + arg + " " + value);
+        }
+    }
+    if (options.catalogueDir.empty()) return Usage("--catalogue DIR is required");
+    // Alternatives travel in one refusal of at most 2500 bytes.
+    size_t refusalSize = 7;
+    for (const auto& alternative : options.alternatives) refusalSize += 4 + alternative.second.size();
+    if (refusalSize > 2500) return Usage("the alternatives do not fit one refusal (2500 bytes)");
+
+    Catalogue catalogue;
+    std::string error;
+    if (!catalogue.Load(options.catalogueDir, &error)) {
+        std::fprintf(stderr, "patch_server: %s\n", error.c_str());
+        return 1;
+    }
+    // One descriptor per client: raise the soft limit as far as allowed.
+    rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGINT, OnSignal);
+    ::signal(SIGTERM, OnSignal);
+
+    PatchServer server(options, catalogue);
+    if (!server.Listen(&error)) {
+        std::fprintf(stderr, "patch_server: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("listening on %s:%u (%zu steps)\n", options.bindAddress.c_str(), server.Port(),
+                catalogue.Size());
+    std::fflush(stdout);
+    server.Run();
+    return 0;
+}
