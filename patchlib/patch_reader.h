@@ -1,0 +1,31 @@
+// Opens a patch file for application: checks the header, the body hash over
+// every byte after it, the directory and the layout of the sections, and
+// refuses any path that could leave the target directory. Nothing is read
+// into memory beyond the directory.
+#pragma once
+
+#include <filesystem>
+#include <vector>
+
+#include "patch_entry.h"
+#include "zlib_reader.h"
+
+namespace patchlib {
+
+class PatchReader {
+ public:
+  // Throws PatchError: CannotReadPatch, CorruptPatch or UnsafePath.
+  void Open(const std::filesystem::path& file);
+  const std::vector<PatchEntry>& entries() const { return entries_; }
+  void OpenSection(const Section& section, ZlibReader& reader) const;
+
+ private:
+  std::filesystem::path file_;
+  std::vector<PatchEntry> entries_;
+  void VerifyBodyHash(BinaryFile& file, uint64_t size, const Digest& expected);
+  void ReadDirectory(uint64_t size);
+  void PlaceSections(uint64_t start, uint64_t size);
+  void CheckEntries() const;
+};
+
+}  // namespace patchlib

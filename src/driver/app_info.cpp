@@ -1,0 +1,7 @@
+#include "driver/app_info.h"
+
+AppInfo* appInfo = nullptr;
+
+AppInfo::AppInfo() : title_("Application") {}
+
+void AppInfo::SetTitle(const char* title) { title_ = title ? title : ""; }

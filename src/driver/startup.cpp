@@ -1,0 +1,87 @@
+#include "driver/startup.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/app_info.h"
+#include "driver/install_check.h"
+#include "driver/registry_bootstrap.h"
+#include "driver/run_state.h"
+#include "driver/silent_mode.h"
+#include "driver/startup_texts.h"
+#include "platform/debug.h"
+#include "platform/system.h"
+#include "ui/language_file.h"
+
+namespace run {
+char startupTexts[kStartupTextCount][kStartupTextSize] = {};
+}
+
+namespace {
+
+// The main window is never shown with content: it only owns the boxes.
+constexpr int kCenterWidth = 640;
+constexpr int kCenterHeight = 480;
+
+[[noreturn]] void EndRun(int exitCode) { std::exit(exitCode); }
+
+void RegisterMainWindowClass(HINSTANCE instance) {
+    WNDCLASSA windowClass = {};
+    windowClass.style = CS_VREDRAW;
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH));
+    windowClass.lpszClassName = kUpdaterWindowClass;
+    ::RegisterClassA(&windowClass);  // a failure only leaves the boxes without owner
+}
+
+HWND CreateMainWindow(HINSTANCE instance, const char* title) {
+    int x = (::GetSystemMetrics(SM_CXSCREEN) - kCenterWidth) / 2;
+    int y = (::GetSystemMetrics(SM_CYSCREEN) - kCenterHeight) / 2;
+    return ::CreateWindowExA(WS_EX_TRANSPARENT, kUpdaterWindowClass, title, WS_POPUP | WS_VISIBLE,
+                             x, y, 0, 0, nullptr, nullptr, instance, nullptr);
+}
+
+void CreateApplication(HINSTANCE instance) {
+    if (appInfo == nullptr)
+        appInfo = new AppInfo;
+    appInfo->SetInstance(instance);
+    appInfo->SetTitle(kUpdaterTitle);
+    RegisterMainWindowClass(instance);
+    appInfo->SetMainWindow(CreateMainWindow(instance, appInfo->GetTitle()));
+    // Error boxes of the portable code belong to the main window too.
+    platform::SetErrorBoxOwner(appInfo->GetMainWindow());
+}
+
+// Without "Language.Txt" the text table answers with its built-in texts.
+void OpenTexts() {
+    if (!OpenLanguageFile())
+        platform::OutputDebugStringA("Language.Txt not found, built-in texts used\r\n");
+    for (int i = 0; i < run::kStartupTextCount; ++i) {
+        const char* text = GetLanguageText(run::kStartupTextFirst + i);
+        std::strncpy(run::startupTexts[i], text, run::kStartupTextSize - 1);
+        run::startupTexts[i][run::kStartupTextSize - 1] = '\0';
+    }
+}
+
+}  // namespace
+
+bool AnotherInstanceRuns() {
+    return ::FindWindowA(kUpdaterWindowClass, nullptr) != nullptr ||
+           ::FindWindowA(kGameWindowClass, nullptr) != nullptr;
+}
+
+void RunStartup(HINSTANCE instance, const char* commandLine) {
+    if (AnotherInstanceRuns())
+        EndRun(kExitNothingDone);
+    run::silentMode = IsSilentCommandLine(commandLine);
+    // ServerListLock is a global constructed before the entry point runs.
+    CreateApplication(instance);
+    OpenTexts();
+    if (!RunInstallCheck(appInfo->GetMainWindow()))
+        EndRun(kExitNothingDone);
+    BootstrapRegistry();
+    if (!CopyVersionToRegistry())
+        platform::OutputDebugStringA("Version.Txt not found, Version left as it was\r\n");
+}

@@ -1,0 +1,21 @@
+// The start of a run, up to the moment the installed version is known.
+#pragma once
+
+#include <windows.h>
+
+constexpr const char* kUpdaterWindowClass = "PatchMEClass";
+constexpr const char* kGameWindowClass = "AppClass";
+constexpr const char* kUpdaterTitle = "Mirelands Auto Update";
+
+// Exit code when another updater or the game client runs, or the install
+// list is missing.
+constexpr int kExitNothingDone = 0;
+
+// True when another updater or the game client already has a window.
+bool AnotherInstanceRuns();
+
+// Runs the start-up sequence: instance check, silent mode, AppInfo and the
+// main window, the text table, the install check, the registry and the
+// version copy. Ends the process itself with kExitNothingDone where the run
+// must not go on.
+void RunStartup(HINSTANCE instance, const char* commandLine);
