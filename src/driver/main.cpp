@@ -1,13 +1,13 @@
 // MirelandsUpdate.exe: the whole update run on the main thread.
 #include <windows.h>
 
+#include "driver/discovery.h"
 #include "driver/startup.h"
 
-// A normal end of the run; every other end is a process exit with its code.
-constexpr int kExitNormalEnd = 1;
-
+// Returns 1 when the run ends normally; every other end of the run is a
+// process exit with its own code (driver/exits.h).
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     RunStartup(instance, commandLine);
-    // Server discovery and the patch steps follow here.
-    return kExitNormalEnd;
+    ChooseGameServer();
+    return DiscoverAndDecide();
 }

@@ -13,10 +13,6 @@
 #include "platform/system.h"
 #include "ui/language_file.h"
 
-namespace run {
-char startupTexts[kStartupTextCount][kStartupTextSize] = {};
-}
-
 namespace {
 
 // The main window is never shown with content: it only owns the boxes.

@@ -3,13 +3,11 @@
 
 #include <windows.h>
 
+#include "driver/exits.h"
+
 constexpr const char* kUpdaterWindowClass = "PatchMEClass";
 constexpr const char* kGameWindowClass = "AppClass";
 constexpr const char* kUpdaterTitle = "Mirelands Auto Update";
-
-// Exit code when another updater or the game client runs, or the install
-// list is missing.
-constexpr int kExitNothingDone = 0;
 
 // True when another updater or the game client already has a window.
 bool AnotherInstanceRuns();

@@ -1,15 +1,19 @@
 // Texts 78 to 82 of the text table, copied at start-up for the server
 // selection dialog (its captions, the default link target and the initial
-// description).
+// description). The buffers themselves live beside the text table
+// (ui/startup_texts.h), where the dialog reads them; these are the driver's
+// names for them.
 #pragma once
+
+#include "ui/startup_texts.h"
 
 namespace run {
 
-constexpr int kStartupTextFirst = 78;
-constexpr int kStartupTextCount = 5;
-constexpr int kStartupTextSize = 1000;  // 999 characters and the terminator
+constexpr int kStartupTextFirst = kFirstStartupText;
+using ::kStartupTextCount;
+using ::kStartupTextSize;
 
 // startupTexts[i] holds text number kStartupTextFirst + i.
-extern char startupTexts[kStartupTextCount][kStartupTextSize];
+using ::startupTexts;
 
 }  // namespace run

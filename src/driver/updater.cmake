@@ -3,10 +3,14 @@
 set(driver_dir ${CMAKE_CURRENT_LIST_DIR})
 
 add_library(mrl_driver STATIC
+  ${driver_dir}/acquisition.cpp
   ${driver_dir}/app_info.cpp
+  ${driver_dir}/application.cpp
   ${driver_dir}/decimal_text.cpp
+  ${driver_dir}/discovery.cpp
   ${driver_dir}/install_check.cpp
   ${driver_dir}/message_format.cpp
+  ${driver_dir}/patch_library.cpp
   ${driver_dir}/registry_bootstrap.cpp
   ${driver_dir}/silent_mode.cpp
   ${driver_dir}/startup.cpp)

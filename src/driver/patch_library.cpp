@@ -1,0 +1,18 @@
+#include "driver/patch_library.h"
+
+#include <windows.h>
+
+namespace {
+using PatchEntry = int(WINAPI*)(const char* commandLine, void* reserved, int flags);
+constexpr int kLibraryMissing = -1;
+}  // namespace
+
+int CallPatchLibrary(const char* commandLine) {
+    HMODULE library = LoadLibraryA("PATCHW32.dll");
+    if (!library) return kLibraryMissing;
+    auto entry = reinterpret_cast<PatchEntry>(
+        reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(1))));
+    int result = entry ? entry(commandLine, nullptr, 1) : kLibraryMissing;
+    FreeLibrary(library);
+    return result;
+}

@@ -1,0 +1,29 @@
+// The two progress dialogs and their threads. The driver starts a dialog
+// with StartThread on its global object and ends it with End(0):
+//
+//     searchingDialog.StartThread(SearchingDialogThread);
+//     ...
+//     searchingDialog.End(0);
+//
+// Cancel (or Escape) in either dialog ends the process with exit code 234;
+// the title bar's close box only closes the dialog.
+#pragma once
+
+#include <cstdint>
+
+#include "ui/dialogs/progress_dialog.h"
+
+constexpr int kCancelExitCode = 234;
+
+// Template 123, "Now looking for a patch server. Please wait....".
+extern ProgressDialog searchingDialog;
+// Template 124, "Currently patching. ...".
+extern ProgressDialog patchingDialog;
+
+// Thread procedures: run the dialog until it ends; thread result 1.
+uint32_t SearchingDialogThread(void* unused);
+uint32_t PatchingDialogThread(void* unused);
+
+// Cancel handlers: end the dialog, then the process (exit code 234).
+void OnSearchingCancel();
+void OnPatchingCancel();

@@ -1,0 +1,3 @@
+#include "ui/startup_texts.h"
+
+char startupTexts[kStartupTextCount][kStartupTextSize] = {};
