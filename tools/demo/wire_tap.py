@@ -21,16 +21,16 @@ FLAG_NAMES = ((0x01, "ack"), (0x02, "reliable"), (0x04, "fragment"))
 
 class WireTap:
     """Listens on 127.0.0.1 (port chosen by the system) and relays to
-    `upstream`; answers go back to whoever sent last."""
+    `upstream`. Each client gets a socket of its own towards the server, so
+    the server tells clients apart as it would without the tap (every run
+    of the updater numbers its datagrams from 0 again)."""
 
     def __init__(self, upstream):
         self.upstream = upstream
         self.front = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self.front.bind(("127.0.0.1", 0))
-        self.back = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.back.bind(("127.0.0.1", 0))
         self.port = self.front.getsockname()[1]
-        self.client = None
+        self.backs = {}  # client address -> socket towards the server
         self.datagrams = []  # (seconds since start, "->" or "<-", bytes)
         self._start = time.monotonic()
         self._running = True
@@ -41,20 +41,28 @@ class WireTap:
         self._running = False
         self._thread.join(timeout=2)
         self.front.close()
-        self.back.close()
+        for back in self.backs.values():
+            back.close()
+
+    def _back_for(self, client):
+        if client not in self.backs:
+            back = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            back.bind(("127.0.0.1", 0))
+            self.backs[client] = back
+        return self.backs[client]
 
     def _relay(self):
         while self._running:
-            readable, _, _ = select.select([self.front, self.back], [], [], 0.05)
+            clients = {sock: client for client, sock in self.backs.items()}
+            readable, _, _ = select.select([self.front, *clients], [], [], 0.05)
             for sock in readable:
                 data, sender = sock.recvfrom(65536)
                 if sock is self.front:
-                    self.client = sender
                     self._keep("->", data)
-                    self.back.sendto(data, self.upstream)
-                elif self.client:
+                    self._back_for(sender).sendto(data, self.upstream)
+                else:
                     self._keep("<-", data)
-                    self.front.sendto(data, self.client)
+                    self.front.sendto(data, clients[sock])
 
     def _keep(self, direction, data):
         self.datagrams.append((time.monotonic() - self._start, direction, data))
