@@ -91,6 +91,17 @@ def run_silent(updater, timeout=40):
     return updater.run(SILENT, timeout=timeout)
 
 
+def run_silent_answering_boxes(updater, robot, timeout=40):
+    """Runs in silent mode, pressing OK on every error box (a run that goes
+    wrong ends with one instead of hanging); (result, [(caption, text)])."""
+    program = updater.start(SILENT)
+    try:
+        boxes = robot.dismiss_boxes(program, caption=ERROR_CAPTION, timeout=timeout)
+        return program.wait(), boxes
+    finally:
+        program.kill()
+
+
 def first_datagrams(peer):
     """The first datagram of each request (resends of a datagram keep its
     sequence number), in the order they came."""
@@ -282,21 +293,22 @@ def test_the_default_port_is_11677(wine, updater, install_dir, peers, suffix):
 
 # ------------------------------------------------------------ odd answers
 
-def test_a_cut_answer_is_dropped_and_the_next_one_used(wine, updater, install_dir, peers):
+def test_a_cut_answer_is_dropped_and_the_next_one_used(wine, updater, install_dir, robot, peers):
     # The cut answer announces a newer version and a patch server; if any of
     # it were taken the run would go on to patch instead of ending here.
     full = answer_body(INSTALLED + 5, [("127.0.0.1", 11679), ("127.0.0.1", 11680)])
     peer = peers(ScriptedPeer(version=INSTALLED, answers=[full[:-3]]))
     one_server_install(install_dir, f"127.0.0.1:{peer.port}")
 
-    result = run_silent(updater)
+    result, boxes = run_silent_answering_boxes(updater, robot)
 
-    assert result.returncode == EXIT_UP_TO_DATE, result
+    assert (result.returncode, boxes) == (EXIT_UP_TO_DATE, []), result
     assert len(peer.server_list_requests()) == 2
+    assert "Answer too short, dropped\r\n" in result.debug
     assert f"Update [{INSTALLED}] Current [{INSTALLED}]\r\n" in result.debug
 
 
-def test_a_count_above_32767_is_read_unsigned(wine, updater, install_dir, peers):
+def test_a_count_above_32767_is_read_unsigned(wine, updater, install_dir, robot, peers):
     # Count 40000 read as a signed number would be negative: an empty list
     # and a newer version accepted. Read unsigned, the answer is far too
     # short for it and is dropped; the next answer decides.
@@ -304,10 +316,11 @@ def test_a_count_above_32767_is_read_unsigned(wine, updater, install_dir, peers)
     peer = peers(ScriptedPeer(version=INSTALLED, answers=[oversized]))
     one_server_install(install_dir, f"127.0.0.1:{peer.port}")
 
-    result = run_silent(updater)
+    result, boxes = run_silent_answering_boxes(updater, robot)
 
-    assert result.returncode == EXIT_UP_TO_DATE, result
+    assert (result.returncode, boxes) == (EXIT_UP_TO_DATE, []), result
     assert len(peer.server_list_requests()) == 2
+    assert "Nombre de Server [40000]\r\n" in result.debug
 
 
 def test_an_answer_without_patch_servers_when_patches_are_needed(wine, updater, install_dir,
