@@ -3,7 +3,7 @@
 # each on its seed corpus (tests/fuzz/<name>/seeds/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-budget="${MRL_FUZZ_SECONDS:-20}"
+budget="${MRL_FUZZ_SECONDS:-10}"
 shopt -s nullglob
 for fuzzer in build/fuzz/tests/fuzz/fuzz_*; do
   [ -x "$fuzzer" ] || continue

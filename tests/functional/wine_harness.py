@@ -486,9 +486,11 @@ class Robot:
         """(caption, text) of a message box."""
         return self.caption(hwnd)[1], self.text(hwnd, 0xFFFF)
 
-    def dismiss_boxes(self, program, caption="", timeout=30.0, poll=0.3):
+    def dismiss_boxes(self, program, caption="", timeout=30.0, poll=0.3,
+                      ignore=("Mirelands Auto Patch",)):
         """Reads and presses OK on every message box the program shows until
-        it ends; returns [(caption, text)] in the order shown."""
+        it ends; returns [(caption, text)] in the order shown. Dialogs whose
+        caption is in `ignore` (the progress dialogs) are left alone."""
         seen = []
         deadline = time.monotonic() + timeout
         while program.running():
@@ -496,6 +498,9 @@ class Robot:
                 raise RobotError(f"program still running after {timeout} s; boxes: {seen}")
             box = self.wait_window(caption=caption, timeout=poll)
             if box is None:
+                continue
+            if self.caption(box)[1] in ignore:
+                time.sleep(poll)
                 continue
             seen.append(self.read_box(box))
             self.click(box, 1)

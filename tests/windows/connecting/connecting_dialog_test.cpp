@@ -83,7 +83,11 @@ protected:
         });
         DWORD start = GetTickCount();
         while (!run::dialogWindow.load() && GetTickCount() - start < 5000) Sleep(10);
-        return static_cast<HWND>(run::dialogWindow.load());
+        // The window is published while it is still being initialised; a
+        // repaint before it is shown would do nothing.
+        HWND dialog = static_cast<HWND>(run::dialogWindow.load());
+        while (dialog && !IsWindowVisible(dialog) && GetTickCount() - start < 5000) Sleep(10);
+        return dialog;
     }
     // What the receiver does when it is done: doneFlag, then a repaint.
     void Close() {
