@@ -6,7 +6,6 @@ silent, and answers that are empty, cut short or oversized."""
 import random
 import socket
 import sys
-import time
 from pathlib import Path
 
 import pytest
@@ -14,7 +13,7 @@ import pytest
 sys.path.insert(0, str(Path(__file__).resolve().parent / "peers"))
 
 import install  # noqa: E402
-from game_peer import (RELIABLE_FLAG, SERVER_LIST_ID, Behaviour, DatagramHeader,  # noqa: E402
+from game_peer import (RELIABLE_FLAG, Behaviour, DatagramHeader,  # noqa: E402
                        GamePeer, answer_body, decipher, encipher)
 
 KEY = r"HKCU\Software\Corvane\MRL"
