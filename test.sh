@@ -15,5 +15,7 @@ echo "== fuzzers";                       scripts/run-fuzzers.sh
 source scripts/wine-env.sh
 echo "== Windows unit tests under Wine"; ctest --preset windows
 echo "== functional tests under Wine"
-/usr/bin/python3 -m pytest tests/functional -q -p no:cacheprovider
+# Two workers: each test has its own Wine prefix, and most of a test is
+# waiting on the program under test.
+/usr/bin/python3 -m pytest tests/functional -q -p no:cacheprovider -n 2
 wineserver -k 2>/dev/null || true

@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
   libgtest-dev googletest zlib1g-dev libssl-dev libdivsufsort-dev
   clang libclang-rt-14-dev
-  wine64 xvfb xauth python3 python3-pytest imagemagick x11-apps
+  wine64 xvfb xauth python3 python3-pytest python3-pytest-xdist imagemagick x11-apps
 )
 
 missing=()

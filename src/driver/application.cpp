@@ -10,7 +10,7 @@
 
 #include "driver/app_info.h"
 #include "driver/exits.h"
-#include "driver/message_format.h"
+#include "ui/message_format.h"
 #include "driver/patch_library.h"
 #include "driver/run_state.h"
 #include "platform/time.h"

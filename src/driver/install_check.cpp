@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "driver/decimal_text.h"
-#include "driver/message_format.h"
+#include "ui/message_format.h"
 #include "ui/language_file.h"
 
 namespace {

@@ -9,7 +9,6 @@ add_library(mrl_driver STATIC
   ${driver_dir}/decimal_text.cpp
   ${driver_dir}/discovery.cpp
   ${driver_dir}/install_check.cpp
-  ${driver_dir}/message_format.cpp
   ${driver_dir}/patch_library.cpp
   ${driver_dir}/registry_bootstrap.cpp
   ${driver_dir}/silent_mode.cpp

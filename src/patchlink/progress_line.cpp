@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ui/message_format.h"
+
 const char* const ProgressLine::kFallbackFormat = "%s: %.1f %c of %.1f %c";
 
 ProgressLine::Amount ProgressLine::Scale(uint32_t bytes) {
@@ -11,44 +13,9 @@ ProgressLine::Amount ProgressLine::Scale(uint32_t bytes) {
     return {double(bytes), 'b'};
 }
 
-namespace {
-
-// Skips one conversion after its '%'; returns its conversion letter, or 0
-// when the conversion is not one this line may use.
-char Conversion(const char*& at) {
-    while (*at && std::strchr("-+ #0", *at)) ++at;
-    while (*at >= '0' && *at <= '9') ++at;
-    if (*at == '.') {
-        ++at;
-        while (*at >= '0' && *at <= '9') ++at;
-    }
-    if (*at == 'l' && at[1] && std::strchr("fFeEgG", at[1])) ++at;  // %lf is a double too
-    char letter = *at;
-    if (!letter) return 0;
-    ++at;
-    return letter;
-}
-
-bool IsFloating(char letter) { return letter && std::strchr("fFeEgG", letter) != nullptr; }
-
-}  // namespace
-
 bool ProgressLine::IsProgressFormat(const char* format) {
-    if (!format) return false;
-    char letters[6] = {};
-    size_t count = 0;
-    for (const char* at = format; *at;) {
-        if (*at++ != '%') continue;
-        if (*at == '%') {
-            ++at;
-            continue;
-        }
-        char letter = Conversion(at);
-        if (!letter || count == 5) return false;
-        letters[count++] = letter;
-    }
-    return count == 5 && letters[0] == 's' && IsFloating(letters[1]) && letters[2] == 'c' &&
-           IsFloating(letters[3]) && letters[4] == 'c';
+    // File name, received amount and unit, total amount and unit.
+    return FormatFitsArguments(format, "sfcfc");
 }
 
 std::string ProgressLine::Format(const char* format, const char* name, uint32_t received,

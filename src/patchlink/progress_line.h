@@ -20,10 +20,10 @@ public:
     // thousands 'k'; else v 'b'.
     static Amount Scale(uint32_t bytes);
 
-    // True when `format` takes exactly the progress arguments in order:
-    // %s, a floating conversion, %c, a floating conversion, %c (flags, width
-    // and precision allowed; %% as a literal). The text comes from an install
-    // file, so anything else is never handed to printf.
+    // True when `format` takes no more than the progress arguments, in
+    // order: %s, a floating conversion, %c, a floating conversion, %c (flags,
+    // width and precision allowed; %% as a literal). The text comes from an
+    // install file, so anything else is never handed to printf.
     static bool IsProgressFormat(const char* format);
 
     // The line for `name` with `received` of `total` bytes, cut to 99

@@ -2,9 +2,10 @@
 """The demo: a whole update on loopback, headless.
 
 A generated game install at version 1, a chain of patches to the newest
-version built with mkpatch, the reference patch server serving them, a game
-server announcing the newest version and the patch server, and the updater
-run in silent mode under Wine. Then a second run, which finds the install up
+version built with mkpatch, the reference patch server serving them, the
+reference game server announcing the newest version and the patch server
+(reached through a wire tap that counts the datagrams), and the updater run
+in silent mode under Wine. Then a second run, which finds the install up
 to date. Each run ends with a summary: the versions before and after, the
 files changed, the bytes downloaded, the exit code and its meaning.
 
@@ -14,17 +15,21 @@ windows builds in place, /usr/bin/python3 tools/demo/demo.py.
 
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
+import threading
+import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tests" / "functional"))
+sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import update_kit  # noqa: E402
 import wine_harness  # noqa: E402
-from peers.game_peer import GamePeer  # noqa: E402
+import wire_tap  # noqa: E402
 from update_kit import KEY, PatchMaker, make_install, point_at_game_server, run_updater  # noqa: E402
 
 DEMO = ROOT / "build" / "demo"
@@ -58,6 +63,47 @@ def patch_server_exe():
     if not path.exists():
         raise FileNotFoundError(f"{path} is missing: build the native preset first")
     return path
+
+
+class GameServer:
+    """The reference game server (native build) on a free loopback port,
+    its log lines collected as they come."""
+
+    def __init__(self, version, patch_servers):
+        exe = update_kit.native_build_dir() / "tools" / "game_server" / "game_server"
+        if not exe.exists():
+            raise FileNotFoundError(f"{exe} is missing: build the native preset first")
+        args = [str(exe), "--port", "0", "--version", str(version)]
+        for server in patch_servers:
+            args += ["--patch-server", server]
+        self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     text=True)
+        self.first_line = self.proc.stdout.readline().strip()
+        self.port = int(re.match(r"listening on [\d.]+:(\d+)", self.first_line).group(1))
+        self.lines = []
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            self.lines.append(line.rstrip("\n"))
+
+    def take_lines(self, settle=0.3):
+        time.sleep(settle)
+        lines, self.lines = self.lines, []
+        return lines
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+
+
+def report_wire(tap, game_server):
+    datagrams, tap.datagrams = tap.datagrams, []
+    questions = sum(1 for _, d, data in datagrams if d == "->" and len(data) > 12)
+    say(f"  game link: {len(datagrams)} datagrams, {questions} of them version questions")
+    for line in game_server.take_lines():
+        say(f"  game server: {line}")
 
 
 class PatchServer:
@@ -150,9 +196,13 @@ def main():
             say(f"  {path.relative_to(install_dir).as_posix():24} {path.stat().st_size:8} bytes")
 
     server = PatchServer(catalogue)
-    game = GamePeer(version=NEWEST, servers=[("127.0.0.1", server.port)]).start()
-    say(f"\n== Servers on loopback: patch server (reference) on port {server.port}, "
-        f"game server on UDP port {game.port} announcing version {NEWEST}")
+    game = GameServer(NEWEST, [f"127.0.0.1:{server.port}"])
+    tap = wire_tap.WireTap(("127.0.0.1", game.port))
+    say("\n== Reference servers on loopback")
+    say(f"  patch server (tools/patch_server): port {server.port}, catalogue "
+        f"{catalogue.relative_to(ROOT)}")
+    say(f"  game server (tools/game_server): {game.first_line}; the updater reaches it "
+        f"through a wire tap on UDP port {tap.port}")
 
     prefix = wine_harness.copy_prefix(template_prefix(), DEMO / "prefix")
     # No text editor in a headless demo: the release notes "open" in a
@@ -165,7 +215,7 @@ def main():
     os.environ["MRL_RECORDER_LOG"] = update_kit.windows_path(opened)
     update_kit.register_txt_opener(prefix, opener)
     try:
-        point_at_game_server(prefix, game.port)
+        point_at_game_server(prefix, tap.port)
         files = digest_tree(install_dir)
         version = 1
         for title in ("Run 1: the updater in silent mode (\"Amber Kite\")",
@@ -173,12 +223,14 @@ def main():
             say(f"\n== {title}")
             with prefix.robot() as robot:
                 result, boxes = run_updater(prefix, robot, install_dir)
+            report_wire(tap, game)
             files, version = summary(prefix, install_dir, files, version, result, boxes)
             for line in update_kit.recorded_lines(opened, wait=3 if result.returncode == 1 else 0):
                 say(f"  the shell opened: {line.rsplit(chr(92), 1)[-1].strip(chr(34))}")
             opened.unlink(missing_ok=True)
     finally:
         prefix.stop_server()
+        tap.close()
         game.stop()
         server.stop()
     say("\n== What the patch server saw")

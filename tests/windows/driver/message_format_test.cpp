@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "driver/message_format.h"
+#include "ui/message_format.h"
 
 TEST(FormatFitsArguments, AcceptsConversionsThatMatchInOrder) {
     EXPECT_TRUE(FormatFitsArguments("File %s (%s): %u bytes, expected %s", "ssus"));

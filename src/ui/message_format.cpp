@@ -1,4 +1,4 @@
-#include "driver/message_format.h"
+#include "ui/message_format.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -32,7 +32,11 @@ bool ConversionFits(char c, bool longModifier, char kind) {
     switch (kind) {
         case 's': return c == 's' && !longModifier;
         case 'u':
-        case 'd': return std::strchr("diouxX", c) != nullptr;
+        case 'd':
+#ifndef _WIN32
+            if (longModifier) return false;  // a long is wider than the int passed
+#endif
+            return std::strchr("diouxX", c) != nullptr;
         case 'c': return c == 'c' && !longModifier;
         case 'f': return std::strchr("fFeEgGaA", c) != nullptr;
         default: return false;
@@ -53,8 +57,8 @@ bool FormatFitsArguments(const char* format, const char* kinds) {
             continue;
         if (!SkipSpecifierPrefix(p))
             return false;
-        // 'l' is 32 bits on Windows and harmless for doubles; "ll", "I64",
-        // "j", "z", "t" and "L" would read more than was passed.
+        // 'l' is harmless for doubles and, on Windows, 32 bits for integers;
+        // "ll", "I64", "j", "z", "t" and "L" would read more than was passed.
         bool longModifier = false;
         if (*p == 'h') {
             ++p;

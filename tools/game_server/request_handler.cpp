@@ -1,0 +1,52 @@
+#include "request_handler.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "packet/kvn_packet.h"
+
+namespace {
+// The cipher header and a packet id: the least that can be a request.
+constexpr int32_t kMinMessage = KVNPacket::kHeaderSize + 2;
+// A log line names this many patch servers at most.
+constexpr size_t kServersNamed = 8;
+}  // namespace
+
+RequestHandler::RequestHandler(VersionAnswer versionAnswer) : answer(std::move(versionAnswer)) {}
+
+RequestHandler::Outcome RequestHandler::Handle(const uint8_t* bytes, int32_t length) const {
+    Outcome outcome;
+    if (bytes == nullptr || length < kMinMessage) {
+        outcome.note = "ignored: " + std::to_string(length) + " bytes, too short for a message";
+        return outcome;
+    }
+    // The packet deciphers in place: give it a copy of its own.
+    auto* copy = new unsigned char[size_t(length)];
+    std::copy(bytes, bytes + length, copy);
+    KVNPacket packet;
+    packet.AdoptBuffer(copy, length);
+    if (!packet.DecryptPacket()) {
+        outcome.note = "ignored: bad checksum";
+        return outcome;
+    }
+    short id = packet.GetPacketID();
+    if (id != VersionAnswer::kMessageId) {
+        outcome.note = "ignored: message " + std::to_string(id);
+        return outcome;
+    }
+    outcome.answered = true;
+    outcome.answer = answer.Encode();
+    outcome.note = "message 65 answered: " + Describe();
+    return outcome;
+}
+
+std::string RequestHandler::Describe() const {
+    const auto& servers = answer.Servers();
+    std::string text = "version " + std::to_string(answer.Version()) + ", " +
+                       std::to_string(servers.size()) +
+                       (servers.size() == 1 ? " patch server" : " patch servers");
+    for (size_t i = 0; i < servers.size() && i < kServersNamed; ++i)
+        text += (i == 0 ? ": " : " ") + servers[i].host + ":" + std::to_string(servers[i].port);
+    if (servers.size() > kServersNamed) text += " ...";
+    return text;
+}

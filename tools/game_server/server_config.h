@@ -1,0 +1,50 @@
+// What the reference game server announces and where it listens: from the
+// command line and, optionally, a small configuration file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One patch server named in the answer.
+struct ListedPatchServer {
+    std::string host;
+    uint16_t port = 0;
+
+    bool operator==(const ListedPatchServer& other) const {
+        return host == other.host && port == other.port;
+    }
+};
+
+struct ServerConfig {
+    static constexpr uint16_t kDefaultPort = 11677;
+    // The updater keeps at most 99 characters of a patch server's host.
+    static constexpr size_t kMaxHostLength = 99;
+
+    std::string bindAddress = "127.0.0.1";
+    uint16_t port = kDefaultPort;
+    uint32_t version = 0;
+    bool versionSet = false;
+    std::vector<ListedPatchServer> patchServers;
+    bool help = false;
+};
+
+// Reads the options (argv[1..]); false with `error` set on a bad option or
+// value. A --config file is read where it stands, so later options add to
+// its list (and a later --version overrides its version).
+bool ParseArguments(int argc, const char* const* argv, ServerConfig* config, std::string* error);
+
+// Reads a configuration file: one setting per line,
+//   version N
+//   patch-server HOST:PORT
+// with blank lines and lines starting with # ignored. False with `error`
+// (naming the line) on anything else.
+bool LoadConfigFile(const std::string& path, ServerConfig* config, std::string* error);
+bool ParseConfigText(const std::string& text, ServerConfig* config, std::string* error);
+
+// "HOST:PORT" with a host of 1..99 characters and a port of 1..65535.
+bool ParsePatchServer(const std::string& text, ListedPatchServer* server, std::string* error);
+
+// A complete configuration: a version is given and the answer fits one
+// game-link message. False with `error` otherwise.
+bool ValidateConfig(const ServerConfig& config, std::string* error);
