@@ -27,6 +27,7 @@ namespace {
 constexpr uint16_t kProxyPort = 11679;
 constexpr uint32_t kGreetingPollMs = 100;
 constexpr int32_t kMaxFallbacks = 10;  // the eleventh is the last one allowed
+constexpr int kMaxAttemptsPerStep = 3;
 
 // The server the first connection reached; later steps reconnect to it.
 std::string rememberedHost;
@@ -144,6 +145,18 @@ bool WaitForGreeting() {
     }
 }
 
+// A file the library rejects (or a patch program that will not start) is
+// fetched again; a step that fails this often in a row will not succeed in
+// this run: the install does not match the patch, or the server's file is
+// bad. Going on would download the same file for ever.
+[[noreturn]] void GiveUpOnStep() {
+    platform::DebugPrintf("Patch for version %u failed %d times, giving up\r\n",
+                          unsigned(run::installedVersion.load()), kMaxAttemptsPerStep);
+    patchConnection.Close();
+    CloseLanguageFile();
+    std::exit(kExitNotPatched);
+}
+
 }  // namespace
 
 int FetchPatches() {
@@ -154,6 +167,7 @@ int FetchPatches() {
     }
 
     int steps = 0;
+    int failedAttempts = 0;
     while (run::workingVersion < run::serverVersion) {
         // The receiver of the previous step loops while doneFlag is 0: it
         // must have ended before doneFlag is cleared, or it would carry on
@@ -180,8 +194,11 @@ int FetchPatches() {
                         ConnectingDialogProc, 0);
         if (!run::downloadComplete) return kNormalEnd;
 
+        uint32_t before = run::installedVersion;
         ApplyDownloadedFile();
         ++steps;
+        failedAttempts = run::installedVersion == before ? failedAttempts + 1 : 0;
+        if (failedAttempts == kMaxAttemptsPerStep) GiveUpOnStep();
         run::downloadComplete = 1;
         run::downloadReady = 0;
         run::downloadFailed = 0;

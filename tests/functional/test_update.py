@@ -225,6 +225,22 @@ def test_files_that_fail_are_fetched_again(prefix, robot, peers, patches, tmp_pa
     assert (install_dir / "2to3.rtp").read_bytes() == good[2].data
 
 
+def test_a_step_that_keeps_failing_ends_the_run(prefix, robot, peers, patches, tmp_path):
+    """A patch that cannot apply to this install (a damaged game file) is
+    fetched three times, then the run ends instead of fetching it for ever."""
+    server = peers.patch(chain(patches, 1, 2))
+    game = peers.game(2, [here(server)])
+    install_dir = make_install(tmp_path / "install", 1)
+    (install_dir / "Data" / "World.dat").write_bytes(b"damaged by the player")
+
+    _, result, boxes = update(prefix, robot, tmp_path, 1, game)
+
+    assert (result.returncode, boxes) == (NOT_PATCHED, [])
+    assert server.requests == [1, 1, 1]
+    assert version_of(prefix) == 1
+    assert (install_dir / "Data" / "World.dat").read_bytes() == b"damaged by the player"
+
+
 # ---------------------------------------------------------------- interrupted downloads
 
 def test_download_cut_short_resumes_on_the_next_run(prefix, robot, peers, patches, tmp_path):
