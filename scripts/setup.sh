@@ -21,3 +21,14 @@ if ((${#missing[@]})); then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+# The 32-bit smoke test runs the windows-x86 build through the WoW64 part of
+# Wine ("wine", not "wine64"); that needs the i386 Wine libraries (about a
+# minute on a fresh machine, once).
+if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+  echo "== installing: wine wine32:i386"
+  export DEBIAN_FRONTEND=noninteractive
+  dpkg --add-architecture i386
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends wine wine32:i386 >/dev/null
+fi

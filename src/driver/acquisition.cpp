@@ -27,6 +27,7 @@ namespace {
 constexpr uint16_t kProxyPort = 11679;
 constexpr uint32_t kGreetingPollMs = 100;
 constexpr int32_t kMaxFallbacks = 10;  // the eleventh is the last one allowed
+constexpr int kMaxAttemptsPerStep = 3;
 
 // The server the first connection reached; later steps reconnect to it.
 std::string rememberedHost;
@@ -115,7 +116,8 @@ bool FallBack() {
 }
 
 // A receiver still finishing the previous step would make the new one step
-// aside at once; let it end first.
+// aside at once; let it end first. It ends as soon as it sees doneFlag,
+// which it set itself; the bound only keeps a stuck one from hanging us.
 void WaitForPreviousReceiver() {
     for (int waited = 0; run::receiverRunning && waited < 5000; waited += 10) platform::Sleep(10);
 }
@@ -143,6 +145,18 @@ bool WaitForGreeting() {
     }
 }
 
+// A file the library rejects (or a patch program that will not start) is
+// fetched again; a step that fails this often in a row will not succeed in
+// this run: the install does not match the patch, or the server's file is
+// bad. Going on would download the same file for ever.
+[[noreturn]] void GiveUpOnStep() {
+    platform::DebugPrintf("Patch for version %u failed %d times, giving up\r\n",
+                          unsigned(run::installedVersion.load()), kMaxAttemptsPerStep);
+    patchConnection.Close();
+    CloseLanguageFile();
+    std::exit(kExitNotPatched);
+}
+
 }  // namespace
 
 int FetchPatches() {
@@ -153,7 +167,14 @@ int FetchPatches() {
     }
 
     int steps = 0;
+    int failedAttempts = 0;
     while (run::workingVersion < run::serverVersion) {
+        // The receiver of the previous step loops while doneFlag is 0: it
+        // must have ended before doneFlag is cleared, or it would carry on
+        // reading the next connection (and the new receiver would step
+        // aside), which happens when a step ends at once (a patch program
+        // that cannot start).
+        WaitForPreviousReceiver();
         run::doneFlag = 0;
         if (steps != 0) {
             patchConnection.Close();
@@ -162,7 +183,6 @@ int FetchPatches() {
         run::downloadComplete = 0;
         run::receiveState = 1;
         searchingDialog.End(0);
-        WaitForPreviousReceiver();
         platform::StartDetachedThread(PatchReceiverThread, nullptr);
 
         if (!WaitForGreeting()) {
@@ -174,8 +194,11 @@ int FetchPatches() {
                         ConnectingDialogProc, 0);
         if (!run::downloadComplete) return kNormalEnd;
 
+        uint32_t before = run::installedVersion;
         ApplyDownloadedFile();
         ++steps;
+        failedAttempts = run::installedVersion == before ? failedAttempts + 1 : 0;
+        if (failedAttempts == kMaxAttemptsPerStep) GiveUpOnStep();
         run::downloadComplete = 1;
         run::downloadReady = 0;
         run::downloadFailed = 0;

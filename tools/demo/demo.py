@@ -1,14 +1,20 @@
 #!/usr/bin/env python3
-"""The demo: a generated game install, the reference game server on
-loopback, the updater run on it under Wine (headless), every box and dialog
-it shows read and answered by the UI robot, and what happened printed:
-warnings, the version question and its answer as they travel, the game
-server's log, registry values, exit code and its meaning.
+"""The demo: a whole update on loopback, headless.
 
-Run it through ./demo.sh (which builds first) or, with the builds in place,
-/usr/bin/python3 tools/demo/demo.py.
+A generated game install at version 1, a chain of patches to the newest
+version built with mkpatch, the reference patch server serving them, the
+reference game server announcing the newest version and the patch server
+(reached through a wire tap that counts the datagrams), and the updater run
+in silent mode under Wine. Then a second run, which finds the install up
+to date. Each run ends with a summary: the versions before and after, the
+files changed, the bytes downloaded, the exit code and its meaning.
+
+Run it through ./demo.sh (which builds first) or, with the native and
+windows builds in place, /usr/bin/python3 tools/demo/demo.py.
 """
 
+import hashlib
+import os
 import re
 import shutil
 import subprocess
@@ -21,36 +27,25 @@ ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tests" / "functional"))
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-import install  # noqa: E402
+import update_kit  # noqa: E402
 import wine_harness  # noqa: E402
 import wire_tap  # noqa: E402
+from update_kit import KEY, PatchMaker, make_install, point_at_game_server, run_updater  # noqa: E402
 
 DEMO = ROOT / "build" / "demo"
-KEY = r"HKCU\Software\Corvane\MRL"
-GAME_SERVER = ROOT / "build" / "native" / "tools" / "game_server" / "game_server"
-SILENT = ("Amber", "Kite")
-SERVER_DIALOG = "Mirelands"
-CONNECT, COMBO = 1, 1009
+NEWEST = 5
 EXIT_MEANINGS = {
-    0: "nothing done: another updater or the game client is running, or Security.Chk is missing",
-    1: "normal end: install checked, settings in place, installed version recorded",
-    232: "the installed version is the server's version",
-    233: "no patch server could be reached",
+    0: "nothing done: another updater or the game client runs, or Security.Chk is missing",
+    1: "normal end: the install has the server's version (or a download ended short)",
+    232: "already up to date: the installed version is the server's version",
+    233: "no patch server could be reached, or the connection failed",
     234: "a patch program was started, a downgrade failed, or the player cancelled",
-    240: "the downgrade made five steps",
+    240: "the downgrade stopped after five steps",
 }
 
 
 def say(text=""):
     print(text, flush=True)
-
-
-def show_text(text):
-    return text.replace("\r", "\\r").replace("\n", "\\n")
-
-
-def show_value(value):
-    return f'"{show_text(value)}"' if isinstance(value, str) else repr(value)
 
 
 def template_prefix():
@@ -63,14 +58,22 @@ def template_prefix():
     return template
 
 
+def patch_server_exe():
+    path = update_kit.native_build_dir() / "tools" / "patch_server" / "patch_server"
+    if not path.exists():
+        raise FileNotFoundError(f"{path} is missing: build the native preset first")
+    return path
+
+
 class GameServer:
     """The reference game server (native build) on a free loopback port,
     its log lines collected as they come."""
 
     def __init__(self, version, patch_servers):
-        if not GAME_SERVER.exists():
-            raise FileNotFoundError(f"{GAME_SERVER} is missing: build the native preset first")
-        args = [str(GAME_SERVER), "--port", "0", "--version", str(version)]
+        exe = update_kit.native_build_dir() / "tools" / "game_server" / "game_server"
+        if not exe.exists():
+            raise FileNotFoundError(f"{exe} is missing: build the native preset first")
+        args = [str(exe), "--port", "0", "--version", str(version)]
         for server in patch_servers:
             args += ["--patch-server", server]
         self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
@@ -95,169 +98,147 @@ class GameServer:
         self.proc.wait(timeout=10)
 
 
-def answer_windows(robot, program, timeout=60):
-    """Until the program ends: presses Connect in the server selection
-    dialog (keeping the server it offers) and OK in every message box.
-    The searching dialog is left alone. Returns what was shown, in order."""
-    shown = []
-    deadline = time.monotonic() + timeout
-    while program.running():
-        if time.monotonic() > deadline:
-            raise RuntimeError(f"the updater still runs after {timeout} s; shown: {shown}")
-        dialog = robot.wait_window(caption=SERVER_DIALOG, timeout=0.2)
-        if dialog is not None:
-            chosen, listed = robot.combo(dialog, COMBO)
-            shown.append((SERVER_DIALOG, f"server selection: {listed}, offered {chosen!r}, "
-                                         "Connect pressed"))
-            robot.click(dialog, CONNECT)
-            robot.wait_gone(dialog, timeout=5)
-            continue
-        for caption in ("Warning", "Error Message"):
-            box = robot.wait_window(caption=caption, timeout=0.1)
-            if box is not None:
-                shown.append(robot.read_box(box))
-                robot.click(box, 1)
-                robot.wait_gone(box, timeout=5)
-    return shown
-
-
-def run_updater(prefix, install_dir, args=()):
-    """Runs the updater with the robot answering its boxes and dialogs."""
-    with prefix.robot() as robot:
-        program = prefix.start(install_dir / "MirelandsUpdate.exe", args, cwd=install_dir)
-        try:
-            shown = answer_windows(robot, program)
-            return program.wait(), shown
-        finally:
-            program.kill()
-
-
-def report_wire(tap, game_server, show_datagrams):
-    """The datagrams between the updater and the game server, then the
-    game server's log lines of the run."""
-    lines = game_server.take_lines()
+def report_wire(tap, game_server):
     datagrams, tap.datagrams = tap.datagrams, []
-    if show_datagrams:
-        say(f"  on the wire ({len(datagrams)} datagrams):")
-        for _, direction, data in datagrams:
-            for line in wire_tap.describe(direction, data):
-                say(f"    {line}")
-    elif datagrams:
-        requests = sum(1 for _, d, data in datagrams if d == "->" and len(data) > 12)
-        say(f"  on the wire: {len(datagrams)} datagrams, {requests} of them version questions")
-    for line in lines:
+    questions = sum(1 for _, d, data in datagrams if d == "->" and len(data) > 12)
+    say(f"  game link: {len(datagrams)} datagrams, {questions} of them version questions")
+    for line in game_server.take_lines():
         say(f"  game server: {line}")
 
 
-def report(result, boxes, before, after):
+class PatchServer:
+    """The reference patch server on a free loopback port, serving a catalogue."""
+
+    def __init__(self, catalogue):
+        self.log = open(DEMO / "patch_server.log", "w+")
+        self.proc = subprocess.Popen(
+            [str(patch_server_exe()), "--catalogue", str(catalogue), "--port", "0",
+             "--bind", "127.0.0.1"], stdout=subprocess.PIPE, stderr=self.log, text=True)
+        first = self.proc.stdout.readline().strip()
+        if not first.startswith("listening on "):
+            self.stop()
+            raise RuntimeError(f"patch_server did not start: {first!r}")
+        # "listening on 127.0.0.1:PORT (N steps)"
+        self.port = int(first[len("listening on "):].split()[0].rsplit(":", 1)[1])
+        self.lines = []
+
+    def stop(self):
+        self.proc.terminate()
+        try:
+            out, _ = self.proc.communicate(timeout=5)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            out, _ = self.proc.communicate()
+        self.lines = [line for line in (out or "").splitlines() if line]
+        self.log.close()
+
+
+def digest_tree(directory):
+    directory = Path(directory)
+    return {p.relative_to(directory).as_posix(): hashlib.sha256(p.read_bytes()).hexdigest()
+            for p in sorted(directory.rglob("*")) if p.is_file()}
+
+
+def build_catalogue(patches, newest):
+    """Patch files 1to2.rtp ... and the server's manifest."""
+    catalogue = DEMO / "catalogue"
+    catalogue.mkdir(parents=True)
+    lines = ["# FROM TO FILE"]
+    for version in range(1, newest):
+        name = f"{version}to{version + 1}.rtp"
+        shutil.copy2(patches.patch(version, version + 1), catalogue / name)
+        lines.append(f"{version} {version + 1} {name}")
+        say(f"  {name:12} {(catalogue / name).stat().st_size:8} bytes  (mkpatch tree{version} "
+            f"tree{version + 1})")
+    (catalogue / "manifest.txt").write_text("\n".join(lines) + "\n")
+    return catalogue
+
+
+def summary(prefix, install_dir, before_files, before_version, result, boxes):
+    after_files = digest_tree(install_dir)
+    after_version = prefix.reg_values(KEY).get("Version")
+    added = sorted(set(after_files) - set(before_files))
+    removed = sorted(set(before_files) - set(after_files))
+    changed = sorted(n for n in set(before_files) & set(after_files)
+                     if before_files[n] != after_files[n])
+    downloaded = [n for n in added + changed if n.endswith(".rtp")]
+    added = [n for n in added if n not in downloaded]
+    changed = [n for n in changed if n not in downloaded]
+    say(f"  version before: {before_version}   after: {after_version}")
+    say(f"  game files changed: {len(changed)}, added: {len(added)}, removed: {len(removed)}")
+    for label, names in (("changed", changed), ("added", added), ("removed", removed)):
+        for name in names:
+            say(f"    {label:8} {name}")
+    total = sum((install_dir / n).stat().st_size for n in downloaded)
+    say(f"  bytes downloaded: {total} in {len(downloaded)} patch file(s)"
+        + (f": {', '.join(downloaded)}" if downloaded else ""))
+    for caption_text in boxes:
+        say(f"  box shown and dismissed: {caption_text}")
     say(f"  exit code {result.returncode}: {EXIT_MEANINGS.get(result.returncode, 'unknown')}")
-    if boxes:
-        say(f"  boxes and dialogs shown and answered ({len(boxes)}):")
-        for caption, text in boxes:
-            say(f"    [{caption}] {show_text(text)}")
-    else:
-        say("  boxes shown: none")
-    for line in result.debug:
-        say(f"  debug output: {show_text(line)}")
-    report_registry(before, after)
-
-
-def report_registry(before, after):
-    if after is None:
-        say(f"  registry: {KEY} does not exist")
-        return
-    before = before or {}
-    written = {n: v for n, v in after.items() if before.get(n, object()) != v}
-    if not before:
-        macros = [n for n in after if n.startswith("Macro")]
-        say(f"  registry: {KEY} created with {len(after)} values")
-        for name, value in after.items():
-            if not name.startswith("Macro"):
-                say(f"    {name} = {show_value(value)}")
-        if macros:
-            values = sorted({after[n] for n in macros})
-            say(f"    {len(macros)} macro values Macro1:1a ... Macro12:12b = {values}")
-    elif written:
-        say("  registry values changed: " +
-            ", ".join(f"{n}: {show_value(before.get(n))} -> {show_value(v)}"
-                      for n, v in written.items()))
-    else:
-        say("  registry: nothing changed")
-
-
-def demo_servers(port):
-    """The sample server list with every game server at the wire tap, so
-    whichever the player keeps reaches the reference game server."""
-    return [dict(server, address=f"127.0.0.1:{port}") for server in install.SAMPLE_SERVERS]
+    return after_files, after_version
 
 
 def main():
-    exe = wine_harness.updater_exe()
     shutil.rmtree(DEMO / "install", ignore_errors=True)
     shutil.rmtree(DEMO / "prefix", ignore_errors=True)
+    shutil.rmtree(DEMO / "catalogue", ignore_errors=True)
+    shutil.rmtree(DEMO / "trees", ignore_errors=True)
     DEMO.mkdir(parents=True, exist_ok=True)
 
-    game_server = GameServer(12, ["127.0.0.1:11679"])
-    tap = wire_tap.WireTap(("127.0.0.1", game_server.port))
-    say("== Reference game server (tools/game_server)")
-    say(f"  {game_server.first_line}")
-    say(f"  the updater reaches it through a wire tap on 127.0.0.1:{tap.port}, which shows "
-        "every datagram")
+    say(f"== Game trees 1 to {NEWEST} and the patch chain, built with mkpatch")
+    patches = PatchMaker(DEMO / "trees")
+    catalogue = build_catalogue(patches, NEWEST)
 
-    install_dir = install.make_sample_install(DEMO / "install", version=12)
-    install.write_server_list(install_dir, demo_servers(tap.port))
-    shutil.copy2(exe, install_dir / "MirelandsUpdate.exe")
-    say(f"== Sample install in {install_dir.relative_to(ROOT)}")
+    install_dir = make_install(DEMO / "install", 1)
+    say(f"\n== Install at version 1 in {install_dir.relative_to(ROOT)}")
     for path in sorted(install_dir.rglob("*")):
         if path.is_file():
-            say(f"  {str(path.relative_to(install_dir)):24} {path.stat().st_size:7} bytes")
+            say(f"  {path.relative_to(install_dir).as_posix():24} {path.stat().st_size:8} bytes")
+
+    server = PatchServer(catalogue)
+    game = GameServer(NEWEST, [f"127.0.0.1:{server.port}"])
+    tap = wire_tap.WireTap(("127.0.0.1", game.port))
+    say("\n== Reference servers on loopback")
+    say(f"  patch server (tools/patch_server): port {server.port}, catalogue "
+        f"{catalogue.relative_to(ROOT)}")
+    say(f"  game server (tools/game_server): {game.first_line}; the updater reaches it "
+        f"through a wire tap on UDP port {tap.port}")
 
     prefix = wine_harness.copy_prefix(template_prefix(), DEMO / "prefix")
+    # No text editor in a headless demo: the release notes "open" in a
+    # small program that notes what it was asked to open.
+    opener = DEMO / "opener" / "recorder.exe"
+    opener.parent.mkdir(exist_ok=True)
+    shutil.copy2(update_kit.recorder_exe(), opener)
+    opened = DEMO / "opened.log"
+    opened.unlink(missing_ok=True)
+    os.environ["MRL_RECORDER_LOG"] = update_kit.windows_path(opened)
+    update_kit.register_txt_opener(prefix, opener)
     try:
-        say("\n== Run 1: a sound install at version 12, a player who never ran the updater;"
-            "\n   the game server says 12 is current")
-        result, boxes = run_updater(prefix, install_dir)
-        after = prefix.reg_values(KEY)
-        report(result, boxes, None, after)
-        report_wire(tap, game_server, show_datagrams=True)
-
-        say("\n== Run 2: Data\\World.dat damaged, Data\\Sounds.dat gone; silent mode"
-            " (\"Amber Kite\"): no dialog")
-        (install_dir / "Data" / "World.dat").write_bytes(b"broken")
-        (install_dir / "Data" / "Sounds.dat").unlink()
-        before = after
-        result, boxes = run_updater(prefix, install_dir, SILENT)
-        after = prefix.reg_values(KEY)
-        report(result, boxes, before, after)
-        report_wire(tap, game_server, show_datagrams=False)
-
-        say("\n== Run 3: the game client is running (a window of class \"AppClass\")")
-        prefix.start_server()
-        holder = subprocess.Popen(prefix.command(wine_harness.hold_window_exe(), ["AppClass"]),
-                                  env=prefix.env, stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        try:
-            holder.stdout.readline()
-            before = after
-            result, boxes = run_updater(prefix, install_dir)
-        finally:
-            holder.kill()
-            holder.wait()
-        after = prefix.reg_values(KEY)
-        report(result, boxes, before, after)
-
-        say("\n== Run 4: Security.Chk is missing")
-        (install_dir / "Security.Chk").unlink()
-        before = after
-        result, boxes = run_updater(prefix, install_dir)
-        after = prefix.reg_values(KEY)
-        report(result, boxes, before, after)
+        point_at_game_server(prefix, tap.port)
+        files = digest_tree(install_dir)
+        version = 1
+        for title in ("Run 1: the updater in silent mode (\"Amber Kite\")",
+                      "Run 2: the same install again"):
+            say(f"\n== {title}")
+            with prefix.robot() as robot:
+                result, boxes = run_updater(prefix, robot, install_dir)
+            report_wire(tap, game)
+            files, version = summary(prefix, install_dir, files, version, result, boxes)
+            for line in update_kit.recorded_lines(opened, wait=3 if result.returncode == 1 else 0):
+                say(f"  the shell opened: {line.rsplit(chr(92), 1)[-1].strip(chr(34))}")
+            opened.unlink(missing_ok=True)
     finally:
         prefix.stop_server()
         tap.close()
-        game_server.stop()
-    say("\nPatching comes next; the demo grows with it.")
-    return 0
+        game.stop()
+        server.stop()
+    say("\n== What the patch server saw")
+    for line in server.lines:
+        say(f"  {line}")
+    same = update_kit.read_tree(install_dir) == update_kit.game_tree(NEWEST)
+    say(f"\nThe install {'equals' if same else 'DIFFERS FROM'} the version {NEWEST} tree.")
+    return 0 if same else 1
 
 
 if __name__ == "__main__":

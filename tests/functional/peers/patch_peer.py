@@ -9,6 +9,9 @@ the file's bytes from that offset. Every integer is big-endian.
 Each accepted connection takes the next behaviour from `plans` (or the
 default behaviour once the list is used up), so a test can make the first
 connection refuse and the second serve, or close in the middle of a file.
+A catalogue entry may be a list of patches for one version: each request
+for that version takes the first of them until one is left, so a test can
+serve a damaged file first and the good one when it is asked again.
 """
 
 import socket
@@ -16,7 +19,7 @@ import struct
 import threading
 import time
 from dataclasses import dataclass, field
-from typing import Dict, List, Optional, Tuple
+from typing import Dict, List, Optional, Tuple, Union
 
 
 @dataclass
@@ -36,6 +39,7 @@ class Plan:
     reason: int = 1
     alternatives: List[Tuple[str, int]] = field(default_factory=list)
     close_after: Optional[int] = None  # "serve": close after this many file bytes
+    hold_after: Optional[int] = None   # "serve": stop sending after this many file bytes
     split_answer: bool = False         # "serve": the header in two writes
     extra_bytes: bytes = b""           # "serve": sent after the file
 
@@ -64,7 +68,7 @@ def recv_exact(conn: socket.socket, count: int) -> Optional[bytes]:
 
 
 class PatchPeer:
-    def __init__(self, catalogue: Dict[int, Patch], plans: Optional[List[Plan]] = None,
+    def __init__(self, catalogue: Dict[int, Union[Patch, List[Patch]]], plans: Optional[List[Plan]] = None,
                  default: Optional[Plan] = None, port: int = 0):
         self.catalogue = catalogue
         self.plans = list(plans or [])
@@ -78,6 +82,8 @@ class PatchPeer:
         self.connections = 0
         self.requests: List[int] = []        # versions asked for, in order
         self.resume_offsets: List[int] = []  # offsets received, in order
+        self.served: List[str] = []          # names of the headers sent, in order
+        self.bytes_sent = 0                  # file bytes written to clients
         self.stopping = False
         self.thread = threading.Thread(target=self._accept_loop, daemon=True)
         self.thread.start()
@@ -122,11 +128,13 @@ class PatchPeer:
             version = struct.unpack(">I", raw)[0]
             with self.lock:
                 self.requests.append(version)
-            patch = self.catalogue.get(version)
+            patch = self._patch_for(version)
             if plan.kind == "refuse_after_request" or patch is None:
                 conn.sendall(refusal(plan.reason if patch else 1, plan.alternatives))
                 self._linger(conn)
                 return
+            with self.lock:
+                self.served.append(patch.name)
             answer = header(patch)
             if plan.split_answer:
                 conn.sendall(answer[:5])
@@ -142,11 +150,15 @@ class PatchPeer:
                 self.resume_offsets.append(offset)
             body = patch.data[offset:]
             if plan.close_after is not None:
-                conn.sendall(body[:plan.close_after])
+                self._send(conn, body[:plan.close_after])
                 time.sleep(0.3)
                 return
+            if plan.hold_after is not None:
+                self._send(conn, body[:plan.hold_after])
+                self._linger(conn)
+                return
             for start in range(0, len(body), 16384):
-                conn.sendall(body[start:start + 16384])
+                self._send(conn, body[start:start + 16384])
             if plan.extra_bytes:
                 conn.sendall(plan.extra_bytes)
             self._linger(conn)
@@ -155,12 +167,24 @@ class PatchPeer:
         finally:
             conn.close()
 
+    def _patch_for(self, version: int) -> Optional[Patch]:
+        with self.lock:
+            entry = self.catalogue.get(version)
+            if isinstance(entry, list):
+                return entry.pop(0) if len(entry) > 1 else (entry[0] if entry else None)
+            return entry
+
+    def _send(self, conn: socket.socket, data: bytes):
+        conn.sendall(data)
+        with self.lock:
+            self.bytes_sent += len(data)
+
     @staticmethod
-    def _linger(conn: socket.socket):
+    def _linger(conn: socket.socket, seconds: float = 15):
         # The client must stop reading before the server closes; keep the
         # connection open until the client closes it (or a time-out).
         try:
-            conn.settimeout(15)
+            conn.settimeout(seconds)
             while conn.recv(4096):
                 pass
         except OSError:
