@@ -37,21 +37,26 @@ void ZlibReader::Open(const std::filesystem::path& file, uint64_t offset, uint64
   pos_ = avail_ = 0;
 }
 
+// Gives inflate the next piece of the section once it has used the last.
+void ZlibReader::FeedInput() {
+  z_stream& stream = state_->stream;
+  if (stream.avail_in != 0 || inputLeft_ == 0) return;
+  size_t want = inputLeft_ < sizeof(state_->in) ? static_cast<size_t>(inputLeft_)
+                                                 : sizeof(state_->in);
+  if (!file_.ReadExact(state_->in, want))
+    throw PatchError(PatchResult::CorruptPatch, "the patch file is truncated");
+  inputLeft_ -= want;
+  stream.next_in = state_->in;
+  stream.avail_in = static_cast<uInt>(want);
+}
+
 void ZlibReader::Refill() {
   z_stream& stream = state_->stream;
   if (streamEnded_) throw PatchError(PatchResult::CorruptPatch, "a patch section is too short");
   stream.next_out = state_->out;
   stream.avail_out = sizeof(state_->out);
   while (stream.avail_out == sizeof(state_->out)) {
-    if (stream.avail_in == 0 && inputLeft_ > 0) {
-      size_t want = inputLeft_ < sizeof(state_->in) ? static_cast<size_t>(inputLeft_)
-                                                     : sizeof(state_->in);
-      if (!file_.ReadExact(state_->in, want))
-        throw PatchError(PatchResult::CorruptPatch, "the patch file is truncated");
-      inputLeft_ -= want;
-      stream.next_in = state_->in;
-      stream.avail_in = static_cast<uInt>(want);
-    }
+    FeedInput();
     int rc = inflate(&stream, Z_NO_FLUSH);
     if (rc == Z_STREAM_END) {
       streamEnded_ = true;
@@ -101,15 +106,7 @@ void ZlibReader::ExpectEnd() {
     unsigned char extra = 0;
     z_stream& stream = state_->stream;
     for (;;) {
-      if (stream.avail_in == 0 && inputLeft_ > 0) {
-        size_t want = inputLeft_ < sizeof(state_->in) ? static_cast<size_t>(inputLeft_)
-                                                       : sizeof(state_->in);
-        if (!file_.ReadExact(state_->in, want))
-          throw PatchError(PatchResult::CorruptPatch, "the patch file is truncated");
-        inputLeft_ -= want;
-        stream.next_in = state_->in;
-        stream.avail_in = static_cast<uInt>(want);
-      }
+      FeedInput();
       stream.next_out = &extra;
       stream.avail_out = 1;
       int rc = inflate(&stream, Z_NO_FLUSH);

@@ -41,6 +41,7 @@ class ZlibReader {
   size_t pos_ = 0;    // next unread byte in the output buffer
   size_t avail_ = 0;  // bytes in the output buffer
   void Refill();
+  void FeedInput();
 };
 
 }  // namespace patchlib

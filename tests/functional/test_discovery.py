@@ -183,6 +183,20 @@ def test_sixteen_requests_then_the_dialog_again_even_in_silent_mode(wine, update
     assert values["MRLServerIP2"] == address
 
 
+def assert_given_up_unasked(updater, robot, peer, timeout):
+    """Runs the updater in silent mode with "Keeper's Word" set: box 51, exit
+    234, and the peer never asked."""
+    program = updater.start(SILENT)
+    try:
+        boxes = robot.dismiss_boxes(program, caption=ERROR_CAPTION, timeout=timeout)
+        result = program.wait()
+    finally:
+        program.kill()
+    assert result.returncode == EXIT_GIVEN_UP
+    assert boxes == [(ERROR_CAPTION, TEXT_51)]
+    assert peer.received == []
+
+
 def test_keepers_word_ends_after_the_error_box(wine, updater, install_dir, robot, peers):
     peer = peers(GamePeer(version=INSTALLED))
     one_server_install(install_dir, f"127.0.0.1:{peer.port}")
@@ -190,16 +204,7 @@ def test_keepers_word_ends_after_the_error_box(wine, updater, install_dir, robot
     wine.reg_add(KEY, "MRLServerIP", UNRESOLVABLE)
     wine.reg_add(KEY, "Keeper's Word", 1)
 
-    program = updater.start(SILENT)
-    try:
-        boxes = robot.dismiss_boxes(program, caption=ERROR_CAPTION, timeout=30)
-        result = program.wait()
-    finally:
-        program.kill()
-
-    assert result.returncode == EXIT_GIVEN_UP
-    assert boxes == [(ERROR_CAPTION, TEXT_51)]
-    assert peer.received == []
+    assert_given_up_unasked(updater, robot, peer, timeout=30)
     assert wine.reg_values(KEY)["MRLServerIP2"] == UNRESOLVABLE
 
 
@@ -263,16 +268,7 @@ def test_a_stored_empty_choice_is_kept(wine, updater, install_dir, robot, peers)
     wine.reg_add(KEY, "MRLServerIP", "")
     wine.reg_add(KEY, "Keeper's Word", 1)
 
-    program = updater.start(SILENT)
-    try:
-        boxes = robot.dismiss_boxes(program, caption=ERROR_CAPTION, timeout=40)
-        result = program.wait()
-    finally:
-        program.kill()
-
-    assert result.returncode == EXIT_GIVEN_UP
-    assert boxes == [(ERROR_CAPTION, TEXT_51)]
-    assert peer.received == []
+    assert_given_up_unasked(updater, robot, peer, timeout=40)
     values = wine.reg_values(KEY)
     assert values["MRLServerIP"] == ""
 
