@@ -6,15 +6,15 @@ namespace {
 
 std::FILE* OpenFile(const std::filesystem::path& path, BinaryFile::Mode mode) {
 #if defined(_WIN32)
-  const wchar_t* flags = mode == BinaryFile::Mode::Read    ? L"rb"
-                         : mode == BinaryFile::Mode::Write ? L"wb"
-                                                           : L"r+b";
-  return _wfopen(path.c_str(), flags);
+    const wchar_t* flags = mode == BinaryFile::Mode::Read    ? L"rb"
+                           : mode == BinaryFile::Mode::Write ? L"wb"
+                                                             : L"r+b";
+    return _wfopen(path.c_str(), flags);
 #else
-  const char* flags = mode == BinaryFile::Mode::Read    ? "rb"
-                      : mode == BinaryFile::Mode::Write ? "wb"
-                                                        : "r+b";
-  return std::fopen(path.c_str(), flags);
+    const char* flags = mode == BinaryFile::Mode::Read    ? "rb"
+                        : mode == BinaryFile::Mode::Write ? "wb"
+                                                          : "r+b";
+    return std::fopen(path.c_str(), flags);
 #endif
 }
 
@@ -23,62 +23,62 @@ std::FILE* OpenFile(const std::filesystem::path& path, BinaryFile::Mode mode) {
 BinaryFile::~BinaryFile() { Close(); }
 
 bool BinaryFile::Open(const std::filesystem::path& path, Mode mode) {
-  Close();
-  file_ = OpenFile(path, mode);
-  return file_ != nullptr;
+    Close();
+    file_ = OpenFile(path, mode);
+    return file_ != nullptr;
 }
 
 bool BinaryFile::Close() {
-  if (!file_) return true;
-  bool ok = std::fclose(file_) == 0;
-  file_ = nullptr;
-  return ok;
+    if (!file_) return true;
+    bool ok = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return ok;
 }
 
 bool BinaryFile::Seek(uint64_t offset) {
-  if (!file_ || offset > static_cast<uint64_t>(INT64_MAX)) return false;
+    if (!file_ || offset > static_cast<uint64_t>(INT64_MAX)) return false;
 #if defined(_WIN32)
-  return _fseeki64(file_, static_cast<int64_t>(offset), SEEK_SET) == 0;
+    return _fseeki64(file_, static_cast<int64_t>(offset), SEEK_SET) == 0;
 #else
-  return fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0;
+    return fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0;
 #endif
 }
 
 size_t BinaryFile::Read(void* buffer, size_t size) {
-  if (!file_ || size == 0) return 0;
-  return std::fread(buffer, 1, size, file_);
+    if (!file_ || size == 0) return 0;
+    return std::fread(buffer, 1, size, file_);
 }
 
 bool BinaryFile::Write(const void* buffer, size_t size) {
-  if (!file_) return false;
-  return size == 0 || std::fwrite(buffer, 1, size, file_) == size;
+    if (!file_) return false;
+    return size == 0 || std::fwrite(buffer, 1, size, file_) == size;
 }
 
 bool BinaryFile::Flush() { return file_ && std::fflush(file_) == 0; }
 
 int64_t BinaryFile::Size() {
-  if (!file_) return -1;
+    if (!file_) return -1;
 #if defined(_WIN32)
-  int64_t here = _ftelli64(file_);
-  if (_fseeki64(file_, 0, SEEK_END) != 0) return -1;
-  int64_t size = _ftelli64(file_);
-  _fseeki64(file_, here, SEEK_SET);
+    int64_t here = _ftelli64(file_);
+    if (_fseeki64(file_, 0, SEEK_END) != 0) return -1;
+    int64_t size = _ftelli64(file_);
+    _fseeki64(file_, here, SEEK_SET);
 #else
-  off_t here = ftello(file_);
-  if (fseeko(file_, 0, SEEK_END) != 0) return -1;
-  int64_t size = ftello(file_);
-  fseeko(file_, here, SEEK_SET);
+    off_t here = ftello(file_);
+    if (fseeko(file_, 0, SEEK_END) != 0) return -1;
+    int64_t size = ftello(file_);
+    fseeko(file_, here, SEEK_SET);
 #endif
-  return size;
+    return size;
 }
 
 bool ReadWholeFile(const std::filesystem::path& path, std::string& out) {
-  BinaryFile file;
-  if (!file.Open(path, BinaryFile::Mode::Read)) return false;
-  int64_t size = file.Size();
-  if (size < 0) return false;
-  out.resize(static_cast<size_t>(size));
-  return file.ReadExact(out.data(), out.size()) && file.Read(&size, 1) == 0;
+    BinaryFile file;
+    if (!file.Open(path, BinaryFile::Mode::Read)) return false;
+    int64_t size = file.Size();
+    if (size < 0) return false;
+    out.resize(static_cast<size_t>(size));
+    return file.ReadExact(out.data(), out.size()) && file.Read(&size, 1) == 0;
 }
 
 }  // namespace patchlib

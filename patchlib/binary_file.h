@@ -10,31 +10,31 @@
 namespace patchlib {
 
 class BinaryFile {
- public:
-  enum class Mode { Read, Write, ReadWrite };
+public:
+    enum class Mode { Read, Write, ReadWrite };
 
-  BinaryFile() = default;
-  ~BinaryFile();
-  BinaryFile(const BinaryFile&) = delete;
-  BinaryFile& operator=(const BinaryFile&) = delete;
+    BinaryFile() = default;
+    ~BinaryFile();
+    BinaryFile(const BinaryFile&) = delete;
+    BinaryFile& operator=(const BinaryFile&) = delete;
 
-  // Returns false (and leaves the object closed) when the file cannot be opened.
-  bool Open(const std::filesystem::path& path, Mode mode);
-  bool IsOpen() const { return file_ != nullptr; }
-  // Closes the file; false when buffered data could not be written.
-  bool Close();
+    // Returns false (and leaves the object closed) when the file cannot be opened.
+    bool Open(const std::filesystem::path& path, Mode mode);
+    bool IsOpen() const { return file_ != nullptr; }
+    // Closes the file; false when buffered data could not be written.
+    bool Close();
 
-  bool Seek(uint64_t offset);
-  // Reads up to size bytes; returns the count read (short only at the end or on error).
-  size_t Read(void* buffer, size_t size);
-  bool ReadExact(void* buffer, size_t size) { return Read(buffer, size) == size; }
-  bool Write(const void* buffer, size_t size);
-  bool Flush();
-  // Size of the open file, or -1.
-  int64_t Size();
+    bool Seek(uint64_t offset);
+    // Reads up to size bytes; returns the count read (short only at the end or on error).
+    size_t Read(void* buffer, size_t size);
+    bool ReadExact(void* buffer, size_t size) { return Read(buffer, size) == size; }
+    bool Write(const void* buffer, size_t size);
+    bool Flush();
+    // Size of the open file, or -1.
+    int64_t Size();
 
- private:
-  std::FILE* file_ = nullptr;
+private:
+    std::FILE* file_ = nullptr;
 };
 
 // Reads a whole file into memory (builder side only).

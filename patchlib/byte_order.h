@@ -9,30 +9,30 @@
 namespace patchlib {
 
 inline void PutLE(std::string& out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
 inline uint64_t GetLE(const unsigned char* in, int bytes) {
-  uint64_t value = 0;
-  for (int i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(in[i]) << (8 * i);
-  return value;
+    uint64_t value = 0;
+    for (int i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(in[i]) << (8 * i);
+    return value;
 }
 
 // Unsigned LEB128: seven bits a byte, low bits first.
 inline void PutVarint(std::string& out, uint64_t value) {
-  while (value >= 0x80) {
-    out.push_back(static_cast<char>((value & 0x7F) | 0x80));
-    value >>= 7;
-  }
-  out.push_back(static_cast<char>(value));
+    while (value >= 0x80) {
+        out.push_back(static_cast<char>((value & 0x7F) | 0x80));
+        value >>= 7;
+    }
+    out.push_back(static_cast<char>(value));
 }
 
 inline uint64_t ZigZagEncode(int64_t value) {
-  return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
+    return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
 }
 
 inline int64_t ZigZagDecode(uint64_t value) {
-  return static_cast<int64_t>(value >> 1) ^ -static_cast<int64_t>(value & 1);
+    return static_cast<int64_t>(value >> 1) ^ -static_cast<int64_t>(value & 1);
 }
 
 }  // namespace patchlib

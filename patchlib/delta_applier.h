@@ -13,14 +13,15 @@
 namespace patchlib {
 
 class DeltaApplier {
- public:
-  using Sink = std::function<void(const void* data, size_t size)>;
+public:
+    using Sink = std::function<void(const void* data, size_t size)>;
 
-  // Produces exactly newSize bytes into out, or throws PatchError(CorruptPatch)
-  // when the streams are inconsistent (a copy outside the old file, too much or
-  // too little data) and PatchError(TreeMismatch) when the old file cannot be read.
-  static void Apply(BinaryFile& oldFile, uint64_t oldSize, ZlibReader& control, ZlibReader& diffRuns,
-                    ZlibReader& diffLiterals, ZlibReader& extra, uint64_t newSize, const Sink& out);
+    // Produces exactly newSize bytes into out, or throws PatchError(CorruptPatch)
+    // when the streams are inconsistent (a copy outside the old file, too much or
+    // too little data) and PatchError(TreeMismatch) when the old file cannot be read.
+    static void Apply(BinaryFile& oldFile, uint64_t oldSize, ZlibReader& control,
+                      ZlibReader& diffRuns, ZlibReader& diffLiterals, ZlibReader& extra,
+                      uint64_t newSize, const Sink& out);
 };
 
 }  // namespace patchlib

@@ -17,28 +17,28 @@
 namespace patchlib {
 
 struct DeltaSection {
-  std::string compressed;
-  uint64_t rawSize = 0;
+    std::string compressed;
+    uint64_t rawSize = 0;
 };
 
 struct DeltaStreams {
-  DeltaSection control, diffRuns, diffLiterals, extra;
-  uint64_t compressedSize() const {
-    return control.compressed.size() + diffRuns.compressed.size() + diffLiterals.compressed.size() +
-           extra.compressed.size();
-  }
+    DeltaSection control, diffRuns, diffLiterals, extra;
+    uint64_t compressedSize() const {
+        return control.compressed.size() + diffRuns.compressed.size() +
+               diffLiterals.compressed.size() + extra.compressed.size();
+    }
 };
 
 class DeltaEncoder {
- public:
-  // Files larger than the window are matched piecewise: each piece of the new
-  // file against the part of the old file around the same relative position,
-  // which bounds the suffix sorting to about twelve bytes per window byte
-  // (the builder also holds both versions of the file being matched).
-  static constexpr uint64_t kDefaultWindow = 128ull << 20;
+public:
+    // Files larger than the window are matched piecewise: each piece of the new
+    // file against the part of the old file around the same relative position,
+    // which bounds the suffix sorting to about twelve bytes per window byte
+    // (the builder also holds both versions of the file being matched).
+    static constexpr uint64_t kDefaultWindow = 128ull << 20;
 
-  static DeltaStreams Encode(const std::string& oldData, const std::string& newData,
-                             uint64_t window = kDefaultWindow);
+    static DeltaStreams Encode(const std::string& oldData, const std::string& newData,
+                               uint64_t window = kDefaultWindow);
 };
 
 }  // namespace patchlib

@@ -21,32 +21,32 @@
 namespace patchlib {
 
 struct ApplyOptions {
-  // Consulted before each change to the file system with the step's name
-  // ("mkdir", "create", "open-write", "backup", "install", "restore") and the
-  // path; false makes that step fail as if the system refused it. Lets tests
-  // reach failures that a privileged user would not otherwise see.
-  std::function<bool(const std::string& step, const std::filesystem::path& path)> allowStep;
+    // Consulted before each change to the file system with the step's name
+    // ("mkdir", "create", "open-write", "backup", "install", "restore") and the
+    // path; false makes that step fail as if the system refused it. Lets tests
+    // reach failures that a privileged user would not otherwise see.
+    std::function<bool(const std::string& step, const std::filesystem::path& path)> allowStep;
 };
 
 struct ApplySummary {
-  size_t filesWritten = 0;
-  size_t filesDeleted = 0;
-  size_t directoriesCreated = 0;
-  size_t directoriesRemoved = 0;
-  size_t backupsLeft = 0;  // backups that could not be deleted after success
-  bool alreadyApplied = false;
+    size_t filesWritten = 0;
+    size_t filesDeleted = 0;
+    size_t directoriesCreated = 0;
+    size_t directoriesRemoved = 0;
+    size_t backupsLeft = 0;  // backups that could not be deleted after success
+    bool alreadyApplied = false;
 };
 
 class PatchApplier {
- public:
-  explicit PatchApplier(ApplyOptions options = {}) : options_(std::move(options)) {}
+public:
+    explicit PatchApplier(ApplyOptions options = {}) : options_(std::move(options)) {}
 
-  // Returns Ok or the failure's code; message receives a line for the user.
-  PatchResult Apply(const std::filesystem::path& patchFile, const std::filesystem::path& root,
-                    std::string* message = nullptr, ApplySummary* summary = nullptr);
+    // Returns Ok or the failure's code; message receives a line for the user.
+    PatchResult Apply(const std::filesystem::path& patchFile, const std::filesystem::path& root,
+                      std::string* message = nullptr, ApplySummary* summary = nullptr);
 
- private:
-  ApplyOptions options_;
+private:
+    ApplyOptions options_;
 };
 
 }  // namespace patchlib

@@ -8,14 +8,14 @@
 namespace patchlib {
 
 struct PatchCommand {
-  std::string patchFile;
-  bool apply = false;  // "-u": apply to the current directory
+    std::string patchFile;
+    bool apply = false;  // "-u": apply to the current directory
 };
 
 class PatchCommandParser {
- public:
-  // False when there is no file name or no "-u" switch.
-  static bool Parse(const char* commandLine, PatchCommand& command);
+public:
+    // False when there is no file name or no "-u" switch.
+    static bool Parse(const char* commandLine, PatchCommand& command);
 };
 
 }  // namespace patchlib

@@ -9,11 +9,11 @@
 namespace patchlib {
 
 class PatchPath {
- public:
-  static bool IsSafe(const std::string& path);
-  // The case-folded form used to find two entries naming the same file on a
-  // case-insensitive file system.
-  static std::string FoldCase(const std::string& path);
+public:
+    static bool IsSafe(const std::string& path);
+    // The case-folded form used to find two entries naming the same file on a
+    // case-insensitive file system.
+    static std::string FoldCase(const std::string& path);
 };
 
 }  // namespace patchlib

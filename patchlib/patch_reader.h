@@ -13,19 +13,19 @@
 namespace patchlib {
 
 class PatchReader {
- public:
-  // Throws PatchError: CannotReadPatch, CorruptPatch or UnsafePath.
-  void Open(const std::filesystem::path& file);
-  const std::vector<PatchEntry>& entries() const { return entries_; }
-  void OpenSection(const Section& section, ZlibReader& reader) const;
+public:
+    // Throws PatchError: CannotReadPatch, CorruptPatch or UnsafePath.
+    void Open(const std::filesystem::path& file);
+    const std::vector<PatchEntry>& entries() const { return entries_; }
+    void OpenSection(const Section& section, ZlibReader& reader) const;
 
- private:
-  std::filesystem::path file_;
-  std::vector<PatchEntry> entries_;
-  void VerifyBodyHash(BinaryFile& file, uint64_t size, const Digest& expected);
-  void ReadDirectory(uint64_t size);
-  void PlaceSections(uint64_t start, uint64_t size);
-  void CheckEntries() const;
+private:
+    std::filesystem::path file_;
+    std::vector<PatchEntry> entries_;
+    void VerifyBodyHash(BinaryFile& file, uint64_t size, const Digest& expected);
+    void ReadDirectory(uint64_t size);
+    void PlaceSections(uint64_t start, uint64_t size);
+    void CheckEntries() const;
 };
 
 }  // namespace patchlib

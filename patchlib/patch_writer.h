@@ -14,27 +14,27 @@
 namespace patchlib {
 
 class PatchWriter {
- public:
-  explicit PatchWriter(const std::filesystem::path& out);
-  ~PatchWriter();
-  PatchWriter(const PatchWriter&) = delete;
-  PatchWriter& operator=(const PatchWriter&) = delete;
+public:
+    explicit PatchWriter(const std::filesystem::path& out);
+    ~PatchWriter();
+    PatchWriter(const PatchWriter&) = delete;
+    PatchWriter& operator=(const PatchWriter&) = delete;
 
-  // An entry whose sections are already compressed (one string per section,
-  // the entry's section sizes are filled in from them and rawSizes).
-  void Add(PatchEntry entry, const std::vector<std::string>& compressed,
-           const std::vector<uint64_t>& rawSizes);
-  // An entry storing a file whole, compressed as it streams.
-  void AddStored(PatchEntry entry, const std::filesystem::path& source);
-  // Returns the size of the finished patch file.
-  uint64_t Finish();
+    // An entry whose sections are already compressed (one string per section,
+    // the entry's section sizes are filled in from them and rawSizes).
+    void Add(PatchEntry entry, const std::vector<std::string>& compressed,
+             const std::vector<uint64_t>& rawSizes);
+    // An entry storing a file whole, compressed as it streams.
+    void AddStored(PatchEntry entry, const std::filesystem::path& source);
+    // Returns the size of the finished patch file.
+    uint64_t Finish();
 
- private:
-  std::filesystem::path out_, payloadPath_, tempPath_;
-  BinaryFile payload_;
-  std::vector<PatchEntry> entries_;
-  bool finished_ = false;
-  void WritePayload(const void* data, size_t size);
+private:
+    std::filesystem::path out_, payloadPath_, tempPath_;
+    BinaryFile payload_;
+    std::vector<PatchEntry> entries_;
+    bool finished_ = false;
+    void WritePayload(const void* data, size_t size);
 };
 
 }  // namespace patchlib

@@ -15,17 +15,17 @@ namespace {
 // The updater's strings are in the ANSI code page; the library works in wide
 // paths, so the conversion is made here, explicitly.
 std::filesystem::path FromAnsi(const std::string& text) {
-  int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-  if (length <= 0) return std::filesystem::path();
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], length);
-  wide.resize(static_cast<size_t>(length - 1));
-  return std::filesystem::path(wide);
+    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    if (length <= 0) return std::filesystem::path();
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], length);
+    wide.resize(static_cast<size_t>(length - 1));
+    return std::filesystem::path(wide);
 }
 
 void Trace(const std::string& text) {
-  std::string line = "PATCHW32: " + text + "\r\n";
-  OutputDebugStringA(line.c_str());
+    std::string line = "PATCHW32: " + text + "\r\n";
+    OutputDebugStringA(line.c_str());
 }
 
 }  // namespace
@@ -34,24 +34,26 @@ void Trace(const std::string& text) {
 // 1); the library has no user interface either way, so it is accepted and
 // otherwise unused. reserved must be null.
 extern "C" int WINAPI MrlApplyPatch(const char* commandLine, void* reserved, int flags) {
-  using patchlib::PatchResult;
-  (void)flags;
-  try {
-    patchlib::PatchCommand command;
-    if (reserved != nullptr || !patchlib::PatchCommandParser::Parse(commandLine, command)) {
-      Trace("bad command line");
-      return static_cast<int>(PatchResult::BadCommandLine);
+    using patchlib::PatchResult;
+    (void)flags;
+    try {
+        patchlib::PatchCommand command;
+        if (reserved != nullptr || !patchlib::PatchCommandParser::Parse(commandLine, command)) {
+            Trace("bad command line");
+            return static_cast<int>(PatchResult::BadCommandLine);
+        }
+        std::string message;
+        patchlib::PatchApplier applier;
+        // The patch names files relative to the current directory, as the updater runs there.
+        PatchResult result =
+            applier.Apply(FromAnsi(command.patchFile), std::filesystem::path(L"."), &message);
+        Trace(command.patchFile + ": " +
+              (result == PatchResult::Ok ? std::string("applied") : message));
+        return static_cast<int>(result);
+    } catch (...) {
+        // Nothing may unwind into the caller, which is not C++ aware.
+        return static_cast<int>(PatchResult::Internal);
     }
-    std::string message;
-    patchlib::PatchApplier applier;
-    // The patch names files relative to the current directory, as the updater runs there.
-    PatchResult result = applier.Apply(FromAnsi(command.patchFile), std::filesystem::path(L"."), &message);
-    Trace(command.patchFile + ": " + (result == PatchResult::Ok ? std::string("applied") : message));
-    return static_cast<int>(result);
-  } catch (...) {
-    // Nothing may unwind into the caller, which is not C++ aware.
-    return static_cast<int>(PatchResult::Internal);
-  }
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }

@@ -16,36 +16,36 @@
 namespace patchlib {
 
 class SparseDiffWriter {
- public:
-  SparseDiffWriter(ZlibWriter& runs, ZlibWriter& literals) : runs_(runs), literals_(literals) {}
-  void Write(const unsigned char* diff, size_t size);
-  void Finish();
+public:
+    SparseDiffWriter(ZlibWriter& runs, ZlibWriter& literals) : runs_(runs), literals_(literals) {}
+    void Write(const unsigned char* diff, size_t size);
+    void Finish();
 
- private:
-  // Zero runs shorter than this stay inside the literals.
-  static constexpr uint64_t kMinZeroRun = 2;
-  void EmitRun();
-  ZlibWriter& runs_;
-  ZlibWriter& literals_;
-  uint64_t zeros_ = 0;      // zeros before the current literals
-  uint64_t literalCount_ = 0;  // literal bytes written for the current run
-  uint64_t tailZeros_ = 0;  // zeros after the literals, not yet placed
+private:
+    // Zero runs shorter than this stay inside the literals.
+    static constexpr uint64_t kMinZeroRun = 2;
+    void EmitRun();
+    ZlibWriter& runs_;
+    ZlibWriter& literals_;
+    uint64_t zeros_ = 0;         // zeros before the current literals
+    uint64_t literalCount_ = 0;  // literal bytes written for the current run
+    uint64_t tailZeros_ = 0;     // zeros after the literals, not yet placed
 };
 
 class SparseDiffReader {
- public:
-  SparseDiffReader(ZlibReader& runs, ZlibReader& literals) : runs_(runs), literals_(literals) {}
-  // Adds the next size diff bytes to data in place.
-  void AddTo(unsigned char* data, size_t size);
-  // Throws CorruptPatch unless every run was used up exactly.
-  void ExpectEnd();
+public:
+    SparseDiffReader(ZlibReader& runs, ZlibReader& literals) : runs_(runs), literals_(literals) {}
+    // Adds the next size diff bytes to data in place.
+    void AddTo(unsigned char* data, size_t size);
+    // Throws CorruptPatch unless every run was used up exactly.
+    void ExpectEnd();
 
- private:
-  ZlibReader& runs_;
-  ZlibReader& literals_;
-  uint64_t zerosLeft_ = 0;
-  uint64_t literalsLeft_ = 0;
-  unsigned char buffer_[16 * 1024];
+private:
+    ZlibReader& runs_;
+    ZlibReader& literals_;
+    uint64_t zerosLeft_ = 0;
+    uint64_t literalsLeft_ = 0;
+    unsigned char buffer_[16 * 1024];
 };
 
 }  // namespace patchlib

@@ -11,15 +11,15 @@
 namespace patchlib {
 
 struct TreeItem {
-  bool isDirectory = false;
-  uint64_t size = 0;
+    bool isDirectory = false;
+    uint64_t size = 0;
 };
 
 class TreeScanner {
- public:
-  // Throws PatchError(CannotReadPatch) for a root that is not a directory and
-  // for links or special files, which a patch cannot carry.
-  static std::map<std::string, TreeItem> Scan(const std::filesystem::path& root);
+public:
+    // Throws PatchError(CannotReadPatch) for a root that is not a directory and
+    // for links or special files, which a patch cannot carry.
+    static std::map<std::string, TreeItem> Scan(const std::filesystem::path& root);
 };
 
 }  // namespace patchlib

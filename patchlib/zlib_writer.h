@@ -12,34 +12,34 @@
 namespace patchlib {
 
 class ZlibWriter {
- public:
-  using Sink = std::function<void(const void* data, size_t size)>;
+public:
+    using Sink = std::function<void(const void* data, size_t size)>;
 
-  explicit ZlibWriter(Sink sink);
-  ~ZlibWriter();
-  ZlibWriter(const ZlibWriter&) = delete;
-  ZlibWriter& operator=(const ZlibWriter&) = delete;
+    explicit ZlibWriter(Sink sink);
+    ~ZlibWriter();
+    ZlibWriter(const ZlibWriter&) = delete;
+    ZlibWriter& operator=(const ZlibWriter&) = delete;
 
-  void Write(const void* data, size_t size);
-  // Ends the stream; afterwards the counters are final.
-  void Finish();
+    void Write(const void* data, size_t size);
+    // Ends the stream; afterwards the counters are final.
+    void Finish();
 
-  uint64_t rawSize() const { return rawSize_; }
-  uint64_t compressedSize() const { return compressedSize_; }
+    uint64_t rawSize() const { return rawSize_; }
+    uint64_t compressedSize() const { return compressedSize_; }
 
-  // Compresses a block in memory.
-  static std::string Compress(const std::string& data);
+    // Compresses a block in memory.
+    static std::string Compress(const std::string& data);
 
- private:
-  struct State;
-  std::unique_ptr<State> state_;
-  Sink sink_;
-  uint64_t rawSize_ = 0;
-  uint64_t compressedSize_ = 0;
-  bool finished_ = false;
-  std::string pending_;  // small writes gathered before they reach deflate
-  void Pump(int flush);
-  void Deflate(const void* data, size_t size);
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+    Sink sink_;
+    uint64_t rawSize_ = 0;
+    uint64_t compressedSize_ = 0;
+    bool finished_ = false;
+    std::string pending_;  // small writes gathered before they reach deflate
+    void Pump(int flush);
+    void Deflate(const void* data, size_t size);
 };
 
 }  // namespace patchlib

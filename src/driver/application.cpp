@@ -78,7 +78,8 @@ void ApplyDownloadedFile() {
     } else if (ApplyWithLibrary(name) == 0) {
         RecordVersion(run::patchTargetVersion);
         if (run::patchTargetVersion == run::serverVersion)
-            ShellExecuteA(appInfo->GetMainWindow(), "open", "Release.Txt", nullptr, nullptr, SW_SHOW);
+            ShellExecuteA(appInfo->GetMainWindow(), "open", "Release.Txt", nullptr, nullptr,
+                          SW_SHOW);
         run::installedVersion = run::workingVersion.load();
     } else {
         // Rejected twice: drop the file so that the next step fetches it anew.

@@ -4,11 +4,9 @@
 #include <limits>
 
 int64_t ParseDecimal(const char* text) {
-    if (text == nullptr)
-        return 0;
+    if (text == nullptr) return 0;
     const char* p = text;
-    while (std::isspace(static_cast<unsigned char>(*p)))
-        ++p;
+    while (std::isspace(static_cast<unsigned char>(*p))) ++p;
     bool negative = false;
     if (*p == '+' || *p == '-') {
         negative = *p == '-';
@@ -26,9 +24,7 @@ int64_t ParseDecimal(const char* text) {
         }
         value = value * 10 - digit;
     }
-    if (saturated)
-        return negative ? kMin : std::numeric_limits<int64_t>::max();
-    if (negative)
-        return value;
+    if (saturated) return negative ? kMin : std::numeric_limits<int64_t>::max();
+    if (negative) return value;
     return value == kMin ? std::numeric_limits<int64_t>::max() : -value;
 }

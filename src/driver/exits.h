@@ -3,11 +3,11 @@
 
 #include <cstdint>
 
-constexpr int kExitNothingDone = 0;     // another updater or the game runs; no "Security.Chk"
-constexpr int kNormalEnd = 1;           // the entry point returns 1
-constexpr int kExitUpToDate = 232;      // the install has the server's version
-constexpr int kExitNoPatchServer = 233; // no patch server reachable, or a network failure
-constexpr int kExitNotPatched = 234;    // patch program started, downgrade failed, cancelled, unreachable
+constexpr int kExitNothingDone = 0;       // another updater or the game runs; no "Security.Chk"
+constexpr int kNormalEnd = 1;             // the entry point returns 1
+constexpr int kExitUpToDate = 232;        // the install has the server's version
+constexpr int kExitNoPatchServer = 233;   // no patch server reachable, or a network failure
+constexpr int kExitNotPatched = 234;      // handed over, downgrade failed, cancelled, unreachable
 constexpr int kExitDowngradeLimit = 240;  // five downgrade steps in one run
 
 // "Version" when the registry holds none that can be read.

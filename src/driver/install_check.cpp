@@ -17,8 +17,7 @@ constexpr const char* kEndLine = "END";
 
 // Used when the text table's 187 does not take the arguments we pass.
 constexpr const char* kListMissingFallback = "The file %s of your installation is missing.\r\n";
-constexpr const char* kWrongSizeFallback =
-    "Your file %s is damaged: %s has %u bytes instead of %s";
+constexpr const char* kWrongSizeFallback = "Your file %s is damaged: %s has %u bytes instead of %s";
 
 struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
@@ -30,8 +29,7 @@ class Handle {
 public:
     explicit Handle(HANDLE handle) : handle_(handle) {}
     ~Handle() {
-        if (IsOpen())
-            ::CloseHandle(handle_);
+        if (IsOpen()) ::CloseHandle(handle_);
     }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
@@ -78,15 +76,12 @@ void ReportUnopenable(HWND owner, const std::string& path) {
 bool CheckEntry(HWND owner, FILE* list, const std::string& path) {
     Handle writer(OpenUnshared(path, GENERIC_WRITE));
     uint32_t found = 0;
-    if (writer.IsOpen())
-        found = ::GetFileSize(writer.Get(), nullptr);  // the low 32 bits
+    if (writer.IsOpen()) found = ::GetFileSize(writer.Get(), nullptr);  // the low 32 bits
 
     char sizeLine[kSizeLineRoom];
-    if (!ReadLine(list, sizeLine, kSizeLineRoom))
-        return false;
+    if (!ReadLine(list, sizeLine, kSizeLineRoom)) return false;
     int64_t expected = ParseDecimal(sizeLine);
-    if (expected == int64_t(found))
-        return true;
+    if (expected == int64_t(found)) return true;
     if (found != 0)
         ReportWrongSize(owner, path, found, sizeLine);
     else
@@ -113,10 +108,8 @@ bool RunInstallCheck(HWND owner) {
     char pathLine[kPathLineRoom];
     while (ReadLine(list.get(), pathLine, kPathLineRoom)) {
         std::string path = CutPathLine(pathLine);
-        if (path == kEndLine)
-            break;
-        if (!CheckEntry(owner, list.get(), path))
-            break;
+        if (path == kEndLine) break;
+        if (!CheckEntry(owner, list.get(), path)) break;
     }
     return true;
 }

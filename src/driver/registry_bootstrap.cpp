@@ -19,8 +19,7 @@ std::string ExecutablePath() {
     HMODULE module = ::GetModuleHandleA("Game.EXE");
     char path[kModulePathRoom + 1] = {};
     DWORD length = ::GetModuleFileNameA(module, path, kModulePathRoom);
-    if (length > kModulePathRoom)
-        length = kModulePathRoom;
+    if (length > kModulePathRoom) length = kModulePathRoom;
     return std::string(path, length);
 }
 
@@ -28,14 +27,12 @@ std::string ExecutablePath() {
 
 std::string DirectoryOfPath(const std::string& path) {
     size_t cut = path.rfind('\\');
-    if (cut == std::string::npos || cut == 0)
-        return std::string();
+    if (cut == std::string::npos || cut == 0) return std::string();
     return path.substr(0, cut);
 }
 
 void BootstrapRegistry() {
-    if (settings.Open(HKEY_CURRENT_USER, kSettingsKey))
-        return;
+    if (settings.Open(HKEY_CURRENT_USER, kSettingsKey)) return;
     platform::OutputDebugStringA(kCreatingRegistryTrace);
     // A key that cannot be created leaves every later read at its default.
     settings.Create(HKEY_CURRENT_USER, kSettingsKey);
@@ -45,11 +42,9 @@ void BootstrapRegistry() {
 
 bool CopyVersionToRegistry() {
     FILE* file = std::fopen(kVersionFile, "rb");
-    if (file == nullptr)
-        return false;
+    if (file == nullptr) return false;
     char text[kVersionChars + 1] = {};
-    if (std::fgets(text, sizeof text, file) == nullptr)
-        text[0] = '\0';
+    if (std::fgets(text, sizeof text, file) == nullptr) text[0] = '\0';
     std::fclose(file);
     // At most eight characters: the value always fits 32 bits.
     settings.WriteProfileInt("Version", static_cast<uint32_t>(ParseDecimal(text)));

@@ -40,8 +40,7 @@ HWND CreateMainWindow(HINSTANCE instance, const char* title) {
 }
 
 void CreateApplication(HINSTANCE instance) {
-    if (appInfo == nullptr)
-        appInfo = new AppInfo;
+    if (appInfo == nullptr) appInfo = new AppInfo;
     appInfo->SetInstance(instance);
     appInfo->SetTitle(kUpdaterTitle);
     RegisterMainWindowClass(instance);
@@ -69,14 +68,12 @@ bool AnotherInstanceRuns() {
 }
 
 void RunStartup(HINSTANCE instance, const char* commandLine) {
-    if (AnotherInstanceRuns())
-        EndRun(kExitNothingDone);
+    if (AnotherInstanceRuns()) EndRun(kExitNothingDone);
     run::silentMode = IsSilentCommandLine(commandLine);
     // ServerListLock is a global constructed before the entry point runs.
     CreateApplication(instance);
     OpenTexts();
-    if (!RunInstallCheck(appInfo->GetMainWindow()))
-        EndRun(kExitNothingDone);
+    if (!RunInstallCheck(appInfo->GetMainWindow())) EndRun(kExitNothingDone);
     BootstrapRegistry();
     if (!CopyVersionToRegistry())
         platform::OutputDebugStringA("Version.Txt not found, Version left as it was\r\n");

@@ -40,8 +40,7 @@ int DatagramEngine::Open(uint16_t localPort, const char* localAddressText) {
     localAddress.sin_port = htons(localPort);
     localAddress.sin_addr.s_addr = htonl(INADDR_ANY);
     if (localAddressText) localAddress.sin_addr.s_addr = platform::InetAddr(localAddressText);
-    if (localAddress.sin_addr.s_addr == INADDR_NONE ||
-        platform::Bind(socket, localAddress) != 0) {
+    if (localAddress.sin_addr.s_addr == INADDR_NONE || platform::Bind(socket, localAddress) != 0) {
         platform::CloseSocket(socket);
         socket = platform::kNoSocket;
         return 0;

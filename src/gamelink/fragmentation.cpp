@@ -52,8 +52,9 @@ void DatagramEngine::Reassemble(PeerState& peer, DatagramRecord* fragment) {
             !FragmentFits(whole->length, header.fragmentIndex, piece) ||
             whole->fragmentsArrived.test(header.fragmentIndex))
             return;
-        std::memcpy(whole->Data() + kDatagramHeaderSize + header.fragmentIndex * kMaxFragmentPayload,
-                    fragment->Data() + kDatagramHeaderSize, piece);
+        std::memcpy(
+            whole->Data() + kDatagramHeaderSize + header.fragmentIndex * kMaxFragmentPayload,
+            fragment->Data() + kDatagramHeaderSize, piece);
         whole->fragmentsArrived.set(header.fragmentIndex);
         if (--whole->retriesLeft == 0) {
             peer.reassembly.RemoveCurrent();

@@ -10,7 +10,10 @@ constexpr int kGrowthSpare = 5;
 }  // namespace
 
 KVNPacket::KVNPacket()
-    : position(0), limit(0), buffer(new unsigned char[kHeaderSize]()), body(buffer + kHeaderSize),
+    : position(0),
+      limit(0),
+      buffer(new unsigned char[kHeaderSize]()),
+      body(buffer + kHeaderSize),
       borrowed(0) {}
 
 KVNPacket::~KVNPacket() { ReleaseBuffer(); }
@@ -142,7 +145,9 @@ int KVNPacket::TakeBuffer(unsigned char* bytes, int length, int32_t borrowedFlag
 
 int KVNPacket::SetBuffer(unsigned char* bytes, int length) { return TakeBuffer(bytes, length, 1); }
 
-int KVNPacket::AdoptBuffer(unsigned char* bytes, int length) { return TakeBuffer(bytes, length, 0); }
+int KVNPacket::AdoptBuffer(unsigned char* bytes, int length) {
+    return TakeBuffer(bytes, length, 0);
+}
 
 void KVNPacket::GetBuffer(unsigned char*& bytes, int& length) {
     bytes = buffer;

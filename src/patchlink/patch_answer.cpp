@@ -31,9 +31,12 @@ PatchAnswer PatchAnswer::ParseHeader(const uint8_t* data, size_t size) {
     if (size < kHeaderFixedSize) return Incomplete();
     size_t end = kHeaderFixedSize + patchwire::ReadU16(data + 8);
     switch (Check(end, size)) {
-        case Reach::kNever: return Malformed();
-        case Reach::kLater: return Incomplete();
-        case Reach::kInside: break;
+        case Reach::kNever:
+            return Malformed();
+        case Reach::kLater:
+            return Incomplete();
+        case Reach::kInside:
+            break;
     }
     PatchAnswer answer;
     answer.kind = Kind::kHeader;
@@ -54,15 +57,21 @@ PatchAnswer PatchAnswer::ParseRefusal(const uint8_t* data, size_t size) {
     size_t at = kRefusalFixedSize;
     for (uint16_t i = 0; i < count; ++i) {
         switch (Check(at + 4, size)) {
-            case Reach::kNever: return Malformed();
-            case Reach::kLater: return Incomplete();
-            case Reach::kInside: break;
+            case Reach::kNever:
+                return Malformed();
+            case Reach::kLater:
+                return Incomplete();
+            case Reach::kInside:
+                break;
         }
         size_t end = at + 4 + patchwire::ReadU16(data + at + 2);
         switch (Check(end, size)) {
-            case Reach::kNever: return Malformed();
-            case Reach::kLater: return Incomplete();
-            case Reach::kInside: break;
+            case Reach::kNever:
+                return Malformed();
+            case Reach::kLater:
+                return Incomplete();
+            case Reach::kInside:
+                break;
         }
         AlternativeServer server;
         server.port = patchwire::ReadU16(data + at);

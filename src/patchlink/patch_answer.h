@@ -35,11 +35,11 @@ public:
     static PatchAnswer Parse(const uint8_t* data, size_t size);
 
     Kind kind = Kind::kIncomplete;
-    size_t length = 0;             // bytes the answer occupies (complete answers)
-    uint32_t version = 0;          // target version; 0 for a refusal
-    uint32_t fileSize = 0;         // header
-    std::string fileName;          // header, as sent (may hold any byte)
-    uint8_t reason = 0;            // refusal
+    size_t length = 0;                            // bytes the answer occupies (complete answers)
+    uint32_t version = 0;                         // target version; 0 for a refusal
+    uint32_t fileSize = 0;                        // header
+    std::string fileName;                         // header, as sent (may hold any byte)
+    uint8_t reason = 0;                           // refusal
     std::vector<AlternativeServer> alternatives;  // refusal, in order
 
 private:

@@ -82,8 +82,8 @@ void PatchReceiver::RunPass() {
     }
     // While an answer is being gathered, read only what still fits after it.
     size_t offset = state == kReceivingData ? 0 : gathered_;
-    int n = patchConnection.Receive(buffer_.get() + offset,
-                                    int(PatchAnswer::kAnswerLimit - offset));
+    int n =
+        patchConnection.Receive(buffer_.get() + offset, int(PatchAnswer::kAnswerLimit - offset));
     if (n > 0) platform::OutputDebugStringA("Receive something!");
     if (n <= 0) return;
     if (state == kAwaitingAnswer) {

@@ -29,7 +29,8 @@ public:
     // The line for `name` with `received` of `total` bytes, cut to 99
     // characters. A format that fails IsProgressFormat is replaced by a
     // built-in one.
-    static std::string Format(const char* format, const char* name, uint32_t received, uint32_t total);
+    static std::string Format(const char* format, const char* name, uint32_t received,
+                              uint32_t total);
 
     static const char* const kFallbackFormat;
 };

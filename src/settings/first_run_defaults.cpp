@@ -13,18 +13,17 @@ FirstRunDefault Number(const char* name, uint32_t number) { return {name, false,
 
 std::vector<FirstRunDefault> FirstRunDefaults() {
     std::vector<FirstRunDefault> values = {
-        Text("AccountName", "Guest"), Text("AccountPassword", ""),
-        Number("Music", 1),           Number("SoundFX", 1),
-        Number("GamaCorrection", 1),  Number("SavePassword", 0),
-        Number("Proxy", 0),           Number("Dither", 0),
-        Number("OnlyBox", 0),
+        Text("AccountName", "Guest"), Text("AccountPassword", ""), Number("Music", 1),
+        Number("SoundFX", 1),         Number("GamaCorrection", 1), Number("SavePassword", 0),
+        Number("Proxy", 0),           Number("Dither", 0),         Number("OnlyBox", 0),
     };
     // The game's 12 macro bars of 12 slots, two values each.
     for (int bar = 1; bar <= 12; ++bar) {
         for (int slot = 1; slot <= 12; ++slot) {
             for (char half : {'a', 'b'}) {
-                values.push_back(Number(("Macro" + std::to_string(bar) + ":" +
-                                         std::to_string(slot) + half).c_str(), 0));
+                values.push_back(Number(
+                    ("Macro" + std::to_string(bar) + ":" + std::to_string(slot) + half).c_str(),
+                    0));
             }
         }
     }

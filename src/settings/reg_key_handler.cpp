@@ -37,9 +37,7 @@ RegKeyHandler settings;
 
 RegKeyHandler::RegKeyHandler() = default;
 
-RegKeyHandler::~RegKeyHandler() {
-    CloseKey(key_);
-}
+RegKeyHandler::~RegKeyHandler() { CloseKey(key_); }
 
 int RegKeyHandler::Open(HKEY root, const char* subKey) {
     CloseKey(key_);

@@ -22,7 +22,8 @@ constexpr DefaultText kDefaultTexts[] = {
     {80, "https://mirelands.example.com/"},
     {81, "Choose the game server you want to play on, then press Connect."},
     {82, "Select a server in the list to see its description."},
-    {85, "The connection to the patch server failed. Please check your network and try again later."},
+    {85,
+     "The connection to the patch server failed. Please check your network and try again later."},
     {94, "The game could not be brought back to version %u. Please reinstall the game."},
     {183, "Postpone patch"},
     {184, "%s: %.1f %c of %.1f %c"},
@@ -42,9 +43,10 @@ bool WriteDefaultLanguageFile(const char* path) {
     std::FILE* file = std::fopen(path, "wb");
     if (!file) return false;
     // Comment lines do not count: the numbering starts with the next line.
-    std::fputs("* Mirelands Auto Update texts. Text N is the N-th line that is\r\n"
-               "* neither a comment (*) nor blank; underscores are removed.\r\n",
-               file);
+    std::fputs(
+        "* Mirelands Auto Update texts. Text N is the N-th line that is\r\n"
+        "* neither a comment (*) nor blank; underscores are removed.\r\n",
+        file);
     for (int number = 1; number <= kHighestTextNumber; ++number) {
         const char* text = GetDefaultLanguageText(number);
         if (text) {

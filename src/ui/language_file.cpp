@@ -19,9 +19,7 @@ std::FILE* languageFile = nullptr;  // guarded by languageLock
 thread_local char resultBuffer[kResultSize];
 
 // Comment lines start with '*', blank lines with CR or LF; neither counts.
-bool IsTextLine(const char* line) {
-    return line[0] != '*' && line[0] != '\r' && line[0] != '\n';
-}
+bool IsTextLine(const char* line) { return line[0] != '*' && line[0] != '\r' && line[0] != '\n'; }
 
 // Cuts the line at its first CR or LF and removes every underscore.
 void CleanText(char* text) {

@@ -34,8 +34,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot register %s\n", className.c_str());
         return 3;
     }
-    HWND window = ::CreateWindowExA(0, className.c_str(), className.c_str(), WS_POPUP, 0, 0, 10,
-                                    10, nullptr, nullptr, instance, nullptr);
+    HWND window = ::CreateWindowExA(0, className.c_str(), className.c_str(), WS_POPUP, 0, 0, 10, 10,
+                                    nullptr, nullptr, instance, nullptr);
     if (window == nullptr) {
         std::fprintf(stderr, "cannot create the window\n");
         return 4;

@@ -14,8 +14,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     DWORD length = ::GetEnvironmentVariableA("MRL_RECORDER_LOG", path, sizeof path);
     if (length == 0 || length >= sizeof path) std::strcpy(path, "recorder.log");
     // Several starts may race for the file: append in one write each.
-    HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 1;
     char line[4096];
     int size = std::snprintf(line, sizeof line, "%s\r\n", ::GetCommandLineA());

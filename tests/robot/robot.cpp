@@ -85,39 +85,31 @@ struct Match {
 BOOL CALLBACK MatchTopLevel(HWND window, LPARAM param) {
     Match* match = reinterpret_cast<Match*>(param);
     // A box disables its owner: "enabled" picks the box when both share a caption.
-    if (!::IsWindowVisible(window) || !::IsWindowEnabled(window))
-        return TRUE;
-    if (!match->className.empty() && ClassOf(window) != match->className)
-        return TRUE;
-    if (!match->caption.empty() && TextOf(window) != match->caption)
-        return TRUE;
+    if (!::IsWindowVisible(window) || !::IsWindowEnabled(window)) return TRUE;
+    if (!match->className.empty() && ClassOf(window) != match->className) return TRUE;
+    if (!match->caption.empty() && TextOf(window) != match->caption) return TRUE;
     match->found = window;
     return FALSE;
 }
 
 void CommandWait(const Fields& f) {
-    if (f.size() < 4)
-        return ReplyError("usage: wait ms class caption");
+    if (f.size() < 4) return ReplyError("usage: wait ms class caption");
     DWORD timeout = std::strtoul(f[1].c_str(), nullptr, 10);
     DWORD start = ::GetTickCount();
     for (;;) {
         Match match{f[2], f[3]};
         ::EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&match));
-        if (match.found)
-            return Reply({"ok", HandleText(match.found)});
-        if (::GetTickCount() - start >= timeout)
-            return ReplyError("timeout");
+        if (match.found) return Reply({"ok", HandleText(match.found)});
+        if (::GetTickCount() - start >= timeout) return ReplyError("timeout");
         ::Sleep(kPollMs);
     }
 }
 
 void CommandFind(const Fields& f) {
-    if (f.size() < 3)
-        return ReplyError("usage: find class caption");
-    HWND window = ::FindWindowA(f[1].empty() ? nullptr : f[1].c_str(),
-                                f[2].empty() ? nullptr : f[2].c_str());
-    if (!window)
-        return ReplyError("none");
+    if (f.size() < 3) return ReplyError("usage: find class caption");
+    HWND window =
+        ::FindWindowA(f[1].empty() ? nullptr : f[1].c_str(), f[2].empty() ? nullptr : f[2].c_str());
+    if (!window) return ReplyError("none");
     Reply({"ok", HandleText(window)});
 }
 
@@ -130,8 +122,7 @@ void CommandWindows() {
     std::vector<HWND> all, shown;
     ::EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&all));
     for (HWND window : all)
-        if (::IsWindowVisible(window))
-            shown.push_back(window);
+        if (::IsWindowVisible(window)) shown.push_back(window);
     Reply({"ok", std::to_string(shown.size())});
     for (HWND window : shown)
         Reply({HandleText(window), ClassOf(window), TextOf(window),
@@ -139,17 +130,14 @@ void CommandWindows() {
 }
 
 std::string CheckedState(HWND control) {
-    if (ClassOf(control) != "Button")
-        return "-1";
+    if (ClassOf(control) != "Button") return "-1";
     return std::to_string(SendWithTimeout(control, BM_GETCHECK, 0, 0));
 }
 
 void CommandControls(const Fields& f) {
-    if (f.size() < 2)
-        return ReplyError("usage: controls hwnd");
+    if (f.size() < 2) return ReplyError("usage: controls hwnd");
     HWND parent = ParseHandle(f[1]);
-    if (!::IsWindow(parent))
-        return ReplyError("no window");
+    if (!::IsWindow(parent)) return ReplyError("no window");
     std::vector<HWND> children;
     ::EnumChildWindows(parent, CollectWindow, reinterpret_cast<LPARAM>(&children));
     Reply({"ok", std::to_string(children.size())});
@@ -171,15 +159,13 @@ HWND ControlFrom(const Fields& f) {
         return nullptr;
     }
     HWND control = ::GetDlgItem(dialog, std::atoi(f[2].c_str()));
-    if (!control)
-        ReplyError("no control");
+    if (!control) ReplyError("no control");
     return control;
 }
 
 void CommandText(const Fields& f) {
     HWND control = ControlFrom(f);
-    if (!control)
-        return;
+    if (!control) return;
     char text[4096] = {};
     ::GetDlgItemTextA(::GetParent(control), ::GetDlgCtrlID(control), text, sizeof text);
     Reply({"ok", text});
@@ -187,8 +173,7 @@ void CommandText(const Fields& f) {
 
 void CommandCombo(const Fields& f) {
     HWND combo = ControlFrom(f);
-    if (!combo)
-        return;
+    if (!combo) return;
     Fields reply{"ok", TextOf(combo)};
     LRESULT count = SendWithTimeout(combo, CB_GETCOUNT, 0, 0);
     // Wine hands list texts across processes as UTF-16 whatever the call's
@@ -211,42 +196,33 @@ void CommandCombo(const Fields& f) {
 
 void CommandType(const Fields& f) {
     HWND control = ControlFrom(f);
-    if (!control)
-        return;
-    if (f.size() < 4)
-        return ReplyError("usage: type hwnd id text");
+    if (!control) return;
+    if (f.size() < 4) return ReplyError("usage: type hwnd id text");
     // WM_SETTEXT sends no change notification; typed characters do.
     HWND edit = control;
     if (ClassOf(control) == "ComboBox") {
         edit = ::FindWindowExA(control, nullptr, "Edit", nullptr);
-        if (!edit)
-            return ReplyError("combo box without edit");
+        if (!edit) return ReplyError("combo box without edit");
     }
     SendWithTimeout(edit, EM_SETSEL, 0, -1);
-    if (f[3].empty())
-        SendWithTimeout(edit, WM_CHAR, VK_BACK, 0);
-    for (unsigned char c : f[3])
-        SendWithTimeout(edit, WM_CHAR, c, 1);
+    if (f[3].empty()) SendWithTimeout(edit, WM_CHAR, VK_BACK, 0);
+    for (unsigned char c : f[3]) SendWithTimeout(edit, WM_CHAR, c, 1);
     Reply({"ok"});
 }
 
 void CommandSetText(const Fields& f) {
     HWND control = ControlFrom(f);
-    if (!control)
-        return;
-    if (f.size() < 4)
-        return ReplyError("usage: settext hwnd id text");
+    if (!control) return;
+    if (f.size() < 4) return ReplyError("usage: settext hwnd id text");
     SendWithTimeout(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(f[3].c_str()));
     Reply({"ok"});
 }
 
 void CommandClick(const Fields& f) {
     HWND button = ControlFrom(f);
-    if (!button)
-        return;
+    if (!button) return;
     // BM_CLICK presses a disabled button too; a player could not.
-    if (!::IsWindowEnabled(button))
-        return ReplyError("disabled");
+    if (!::IsWindowEnabled(button)) return ReplyError("disabled");
     // Posted: the handler may open a modal box and not return for a while.
     ::PostMessageA(button, BM_CLICK, 0, 0);
     Reply({"ok"});
@@ -267,25 +243,21 @@ HWND WindowFrom(const Fields& f) {
 
 void CommandPost(const Fields& f, UINT message, WPARAM wParam) {
     HWND window = WindowFrom(f);
-    if (!window)
-        return;
+    if (!window) return;
     ::PostMessageA(window, message, wParam, 0);
     Reply({"ok"});
 }
 
 void CommandCaption(const Fields& f) {
     HWND window = WindowFrom(f);
-    if (window)
-        Reply({"ok", ClassOf(window), TextOf(window)});
+    if (window) Reply({"ok", ClassOf(window), TextOf(window)});
 }
 
 void CommandOwner(const Fields& f) {
     HWND window = WindowFrom(f);
-    if (!window)
-        return;
+    if (!window) return;
     HWND owner = ::GetWindow(window, GW_OWNER);
-    if (!owner)
-        return Reply({"ok", "0", "", ""});
+    if (!owner) return Reply({"ok", "0", "", ""});
     Reply({"ok", HandleText(owner), ClassOf(owner), TextOf(owner)});
 }
 
@@ -296,8 +268,7 @@ void CommandScreen() {
 
 void CommandRect(const Fields& f) {
     HWND window = WindowFrom(f);
-    if (!window)
-        return;
+    if (!window) return;
     RECT r{};
     ::GetWindowRect(window, &r);
     Reply({"ok", std::to_string(r.left), std::to_string(r.top), std::to_string(r.right),
@@ -305,8 +276,7 @@ void CommandRect(const Fields& f) {
 }
 
 void CommandState(const Fields& f) {
-    if (f.size() < 2)
-        return ReplyError("usage: state hwnd");
+    if (f.size() < 2) return ReplyError("usage: state hwnd");
     HWND window = ParseHandle(f[1]);
     bool exists = ::IsWindow(window);
     Reply({"ok", exists ? "1" : "0", exists && ::IsWindowVisible(window) ? "1" : "0",
@@ -314,14 +284,12 @@ void CommandState(const Fields& f) {
 }
 
 void CommandGone(const Fields& f) {
-    if (f.size() < 3)
-        return ReplyError("usage: gone ms hwnd");
+    if (f.size() < 3) return ReplyError("usage: gone ms hwnd");
     DWORD timeout = std::strtoul(f[1].c_str(), nullptr, 10);
     HWND window = ParseHandle(f[2]);
     DWORD start = ::GetTickCount();
     while (::IsWindow(window)) {
-        if (::GetTickCount() - start >= timeout)
-            return ReplyError("timeout");
+        if (::GetTickCount() - start >= timeout) return ReplyError("timeout");
         ::Sleep(kPollMs);
     }
     Reply({"ok"});
@@ -331,8 +299,7 @@ void CommandGone(const Fields& f) {
 // screenshot tool takes it with "import -window <id>".
 void CommandXid(const Fields& f) {
     HWND window = WindowFrom(f);
-    if (!window)
-        return;
+    if (!window) return;
     HANDLE id = ::GetPropA(window, "__wine_x11_whole_window");
     Reply({"ok", std::to_string(reinterpret_cast<uintptr_t>(id))});
 }
@@ -343,26 +310,46 @@ bool Dispatch(const Fields& f) {
         Reply({"ok"});
         return false;
     }
-    if (c == "wait") CommandWait(f);
-    else if (c == "find") CommandFind(f);
-    else if (c == "windows") CommandWindows();
-    else if (c == "controls") CommandControls(f);
-    else if (c == "caption") CommandCaption(f);
-    else if (c == "owner") CommandOwner(f);
-    else if (c == "screen") CommandScreen();
-    else if (c == "text") CommandText(f);
-    else if (c == "combo") CommandCombo(f);
-    else if (c == "type") CommandType(f);
-    else if (c == "settext") CommandSetText(f);
-    else if (c == "click") CommandClick(f);
-    else if (c == "escape") CommandPost(f, WM_KEYDOWN, VK_ESCAPE);
-    else if (c == "close") CommandPost(f, WM_SYSCOMMAND, SC_CLOSE);
-    else if (c == "wmclose") CommandPost(f, WM_CLOSE, 0);
-    else if (c == "rect") CommandRect(f);
-    else if (c == "state") CommandState(f);
-    else if (c == "gone") CommandGone(f);
-    else if (c == "xid") CommandXid(f);
-    else ReplyError("unknown command " + c);
+    if (c == "wait")
+        CommandWait(f);
+    else if (c == "find")
+        CommandFind(f);
+    else if (c == "windows")
+        CommandWindows();
+    else if (c == "controls")
+        CommandControls(f);
+    else if (c == "caption")
+        CommandCaption(f);
+    else if (c == "owner")
+        CommandOwner(f);
+    else if (c == "screen")
+        CommandScreen();
+    else if (c == "text")
+        CommandText(f);
+    else if (c == "combo")
+        CommandCombo(f);
+    else if (c == "type")
+        CommandType(f);
+    else if (c == "settext")
+        CommandSetText(f);
+    else if (c == "click")
+        CommandClick(f);
+    else if (c == "escape")
+        CommandPost(f, WM_KEYDOWN, VK_ESCAPE);
+    else if (c == "close")
+        CommandPost(f, WM_SYSCOMMAND, SC_CLOSE);
+    else if (c == "wmclose")
+        CommandPost(f, WM_CLOSE, 0);
+    else if (c == "rect")
+        CommandRect(f);
+    else if (c == "state")
+        CommandState(f);
+    else if (c == "gone")
+        CommandGone(f);
+    else if (c == "xid")
+        CommandXid(f);
+    else
+        ReplyError("unknown command " + c);
     return true;
 }
 
@@ -375,10 +362,8 @@ int main() {
         std::string request(line);
         while (!request.empty() && (request.back() == '\n' || request.back() == '\r'))
             request.pop_back();
-        if (request.empty())
-            continue;
-        if (!Dispatch(SplitRequest(request)))
-            break;
+        if (request.empty()) continue;
+        if (!Dispatch(SplitRequest(request))) break;
     }
     return 0;
 }

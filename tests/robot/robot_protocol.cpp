@@ -7,10 +7,18 @@ std::string EscapeField(const std::string& text) {
     std::string out;
     for (unsigned char c : text) {
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            case '\n': out += "\\n"; break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
             default:
                 if (c < 32 || c > 126) {
                     char hex[5];
@@ -33,16 +41,23 @@ std::string UnescapeField(const std::string& text) {
         }
         char next = text[++i];
         switch (next) {
-            case 't': out += '\t'; break;
-            case 'r': out += '\r'; break;
-            case 'n': out += '\n'; break;
+            case 't':
+                out += '\t';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 'n':
+                out += '\n';
+                break;
             case 'x':
                 if (i + 2 < text.size()) {
                     out += char(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16));
                     i += 2;
                 }
                 break;
-            default: out += next;
+            default:
+                out += next;
         }
     }
     return out;
@@ -54,8 +69,7 @@ std::vector<std::string> SplitRequest(const std::string& line) {
     for (;;) {
         size_t tab = line.find('\t', start);
         fields.push_back(UnescapeField(line.substr(start, tab - start)));
-        if (tab == std::string::npos)
-            break;
+        if (tab == std::string::npos) break;
         start = tab + 1;
     }
     return fields;
@@ -64,8 +78,7 @@ std::vector<std::string> SplitRequest(const std::string& line) {
 std::string JoinFields(const std::vector<std::string>& fields) {
     std::string out;
     for (size_t i = 0; i < fields.size(); ++i) {
-        if (i)
-            out += '\t';
+        if (i) out += '\t';
         out += EscapeField(fields[i]);
     }
     return out;

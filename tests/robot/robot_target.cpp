@@ -38,8 +38,8 @@ void OnCommand(HWND dialog, int id, int code) {
         Log("click", long(id));
         SetDlgItemTextA(dialog, kStatus, id == kEnabledButton ? "Pressed" : "Wrong");
     } else if (id == kBoxButton && code == BN_CLICKED) {
-        int result = MessageBoxA(dialog, "Hello from the box", "Target Box",
-                                 MB_OK | MB_ICONEXCLAMATION);
+        int result =
+            MessageBoxA(dialog, "Hello from the box", "Target Box", MB_OK | MB_ICONEXCLAMATION);
         Log("box", long(result));
     } else if (id == IDOK || id == IDCANCEL) {
         Log("end", long(id));
@@ -65,7 +65,7 @@ INT_PTR CALLBACK TargetProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
 }  // namespace
 
 int main() {
-    INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1), nullptr,
-                                     TargetProc, 0);
+    INT_PTR result =
+        DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1), nullptr, TargetProc, 0);
     return int(result);
 }

@@ -80,16 +80,19 @@ void RoundTrips(DatagramEngine& a, DatagramEngine& b, int rounds) {
         long before = g_arrivedAtA;
         auto sent = Clock::now();
         a.QueueMessage(b.LocalAddress(), payload, sizeof payload, 1000, 5);
-        if (!g_arrived.wait_for(hold, std::chrono::seconds(5), [&] { return g_arrivedAtA > before; })) {
+        if (!g_arrived.wait_for(hold, std::chrono::seconds(5),
+                                [&] { return g_arrivedAtA > before; })) {
             std::printf("round trip %d lost\n", i);
             continue;
         }
-        milliseconds.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
+        milliseconds.push_back(
+            std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
     }
     if (milliseconds.empty()) return;
-    std::printf("round trip of a %zu-byte reliable message (%zu rounds): median %.2f ms, p99 %.2f ms\n",
-                sizeof payload, milliseconds.size(), Percentile(milliseconds, 0.5),
-                Percentile(milliseconds, 0.99));
+    std::printf(
+        "round trip of a %zu-byte reliable message (%zu rounds): median %.2f ms, p99 %.2f ms\n",
+        sizeof payload, milliseconds.size(), Percentile(milliseconds, 0.5),
+        Percentile(milliseconds, 0.99));
 }
 
 // Sends `count` messages from A to B, and as many from B to A when
@@ -107,7 +110,8 @@ void Throughput(DatagramEngine& a, DatagramEngine& b, long count, bool bothWays)
     for (long i = 0; i < count; ++i) {
         for (int k = 0; k < 4; ++k) payload[k] = uint8_t(uint32_t(i) >> (8 * k));
         a.QueueMessage(b.LocalAddress(), payload.data(), int32_t(payload.size()), 1000, 5);
-        if (bothWays) b.QueueMessage(a.LocalAddress(), payload.data(), int32_t(payload.size()), 1000, 5);
+        if (bothWays)
+            b.QueueMessage(a.LocalAddress(), payload.data(), int32_t(payload.size()), 1000, 5);
     }
     std::unique_lock<std::mutex> hold(g_lock);
     g_arrived.wait_for(hold, std::chrono::seconds(count / 100 + 30), [&] {
@@ -116,9 +120,10 @@ void Throughput(DatagramEngine& a, DatagramEngine& b, long count, bool bothWays)
     auto report = [&](const char* way, long arrived, long copies, Clock::time_point last) {
         double seconds = std::chrono::duration<double>(last - start).count();
         double rate = seconds > 0 ? double(arrived) / seconds : 0.0;
-        std::printf("  %s: %ld of %ld in %.2f s = %.0f messages/s = %.2f x the designed pace"
-                    " (%ld delivered twice)\n",
-                    way, arrived, count, seconds, rate, rate / kDesignedPacePerSecond, copies);
+        std::printf(
+            "  %s: %ld of %ld in %.2f s = %.0f messages/s = %.2f x the designed pace"
+            " (%ld delivered twice)\n",
+            way, arrived, count, seconds, rate, rate / kDesignedPacePerSecond, copies);
     };
     std::printf("throughput of %zu-byte reliable messages, %s:\n", payload.size(),
                 bothWays ? "both ways at once" : "one way");

@@ -89,7 +89,8 @@ void StopServer(const Server& server) {
     kill(server.pid, SIGTERM);
     waitpid(server.pid, nullptr, 0);
     std::string remove = "rm -rf '" + server.dir + "'";
-    if (std::system(remove.c_str()) != 0) std::fprintf(stderr, "cannot remove %s\n", server.dir.c_str());
+    if (std::system(remove.c_str()) != 0)
+        std::fprintf(stderr, "cannot remove %s\n", server.dir.c_str());
 }
 
 int BenchReceiver(size_t bytes) {
@@ -119,11 +120,13 @@ int BenchReceiver(size_t bytes) {
     patchConnection.Close();
     bool complete = run::downloadComplete && run::patchBytesReceived == bytes;
     double rate = double(bytes) / seconds;
-    std::printf("receiver: %zu bytes in %.2f s = %.0f B/s; exchange pace %.0f B/s; ratio %.2f%s\n", bytes,
-                seconds, rate, kExchangePace, rate / kExchangePace, complete ? "" : " (INCOMPLETE)");
+    std::printf("receiver: %zu bytes in %.2f s = %.0f B/s; exchange pace %.0f B/s; ratio %.2f%s\n",
+                bytes, seconds, rate, kExchangePace, rate / kExchangePace,
+                complete ? "" : " (INCOMPLETE)");
     StopServer(server);
     std::string remove = "rm -rf '" + install + "'";
-    if (std::system(remove.c_str()) != 0) std::fprintf(stderr, "cannot remove %s\n", install.c_str());
+    if (std::system(remove.c_str()) != 0)
+        std::fprintf(stderr, "cannot remove %s\n", install.c_str());
     return complete ? 0 : 1;
 }
 
@@ -198,8 +201,8 @@ int BenchServer(unsigned clients, size_t bytes) {
         }
     }
     double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("server: %u clients x %zu bytes = %.1f MB in %.2f s = %.1f MB/s aggregate\n", clients, bytes,
-                double(total) / 1e6, seconds, double(total) / 1e6 / seconds);
+    std::printf("server: %u clients x %zu bytes = %.1f MB in %.2f s = %.1f MB/s aggregate\n",
+                clients, bytes, double(total) / 1e6, seconds, double(total) / 1e6 / seconds);
     close(epoll);
     StopServer(server);
     return 0;
@@ -210,7 +213,8 @@ int BenchServer(unsigned clients, size_t bytes) {
 int main(int argc, char** argv) {
     std::string mode = argc > 1 ? argv[1] : "";
     signal(SIGPIPE, SIG_IGN);
-    if (mode == "receiver") return BenchReceiver(argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 2500000);
+    if (mode == "receiver")
+        return BenchReceiver(argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 2500000);
     if (mode == "server")
         return BenchServer(argc > 2 ? unsigned(std::strtoul(argv[2], nullptr, 10)) : 1000,
                            argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 1000000);

@@ -71,7 +71,7 @@ void GameServer::Handle(const sockaddr_in& from, const uint8_t* bytes, int32_t l
     if (outcome.answered) {
         // QueueMessage copies the bytes; the engine numbers and sends them.
         engine.QueueMessage(from, outcome.answer.data(), int32_t(outcome.answer.size()),
-                             kAnswerIntervalMs, kAnswerRetries);
+                            kAnswerIntervalMs, kAnswerRetries);
         ++answered;
     }
     Log(from, outcome.note);

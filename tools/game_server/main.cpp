@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     // The engine's threads do the work; this one only waits for the signal.
     while (!stopRequested) platform::Sleep(100);
-    std::printf("stopping after %llu answers\n", static_cast<unsigned long long>(server.Answered()));
+    std::printf("stopping after %llu answers\n",
+                static_cast<unsigned long long>(server.Answered()));
     std::fflush(stdout);
     return 0;
 }

@@ -147,8 +147,8 @@ bool ValidateConfig(const ServerConfig& config, std::string* error) {
     // The count travels in 16 bits and the whole answer in one message.
     size_t size = VersionAnswer::EncodedSize(config.patchServers);
     if (config.patchServers.size() > 0xFFFF || size > kMaxMessagePayload) {
-        *error = "the patch servers do not fit one answer (" + std::to_string(size) + " of at most " +
-                 std::to_string(kMaxMessagePayload) + " bytes)";
+        *error = "the patch servers do not fit one answer (" + std::to_string(size) +
+                 " of at most " + std::to_string(kMaxMessagePayload) + " bytes)";
         return false;
     }
     return true;

@@ -11,7 +11,7 @@ struct PatchStep {
     uint32_t to = 0;
     std::string name;  // plain file name inside the catalogue
     uint32_t size = 0;
-    int fd = -1;       // kept open for the life of the server
+    int fd = -1;  // kept open for the life of the server
 };
 
 class Catalogue {

@@ -102,7 +102,8 @@ int main(int argc, char** argv) {
     if (options.catalogueDir.empty()) return Usage("--catalogue DIR is required");
     // Alternatives travel in one refusal of at most 2500 bytes.
     size_t refusalSize = 7;
-    for (const auto& alternative : options.alternatives) refusalSize += 4 + alternative.second.size();
+    for (const auto& alternative : options.alternatives)
+        refusalSize += 4 + alternative.second.size();
     if (refusalSize > 2500) return Usage("the alternatives do not fit one refusal (2500 bytes)");
 
     Catalogue catalogue;

@@ -91,7 +91,8 @@ void PatchServer::Run() {
             if (events[size_t(i)].events & (EPOLLIN | EPOLLHUP | EPOLLERR)) OnReadable(client);
             // OnReadable may have dropped the client.
             found = clients_.find(fd);
-            if (found != clients_.end() && (events[size_t(i)].events & EPOLLOUT)) Flush(*found->second);
+            if (found != clients_.end() && (events[size_t(i)].events & EPOLLOUT))
+                Flush(*found->second);
         }
         DropIdle();
     }
@@ -191,8 +192,8 @@ void PatchServer::Refuse(Client& client, uint8_t reason, const std::string& why)
 
 void PatchServer::Flush(Client& client) {
     while (client.outAt < client.out.size()) {
-        ssize_t n = ::send(client.fd, client.out.data() + client.outAt, client.out.size() - client.outAt,
-                           MSG_NOSIGNAL);
+        ssize_t n = ::send(client.fd, client.out.data() + client.outAt,
+                           client.out.size() - client.outAt, MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EAGAIN) return WatchWrites(client, true);
             return Drop(client.fd);

@@ -15,27 +15,46 @@ int WSACleanup() { return 0; }
 
 int WSAGetLastError() {
     switch (errno) {
-        case 0: return 0;
-        case EINTR: return kWsaEintr;
-        case EBADF: return kWsaEbadf;
-        case EINVAL: return kWsaEinval;
-        case EAGAIN: return kWsaEwouldblock;
+        case 0:
+            return 0;
+        case EINTR:
+            return kWsaEintr;
+        case EBADF:
+            return kWsaEbadf;
+        case EINVAL:
+            return kWsaEinval;
+        case EAGAIN:
+            return kWsaEwouldblock;
 #if EWOULDBLOCK != EAGAIN
-        case EWOULDBLOCK: return kWsaEwouldblock;
+        case EWOULDBLOCK:
+            return kWsaEwouldblock;
 #endif
-        case EINPROGRESS: return kWsaEwouldblock;
-        case ENOTSOCK: return kWsaEnotsock;
-        case EMSGSIZE: return kWsaEmsgsize;
-        case EADDRINUSE: return kWsaEaddrinuse;
-        case ENETUNREACH: return kWsaEnetunreach;
-        case ECONNABORTED: return kWsaEconnaborted;
-        case ECONNRESET: return kWsaEconnreset;
-        case EPIPE: return kWsaEconnreset;
-        case ENOTCONN: return kWsaEnotconn;
-        case ETIMEDOUT: return kWsaEtimedout;
-        case ECONNREFUSED: return kWsaEconnrefused;
-        case EHOSTUNREACH: return kWsaEhostunreach;
-        default: return 10000 + errno;
+        case EINPROGRESS:
+            return kWsaEwouldblock;
+        case ENOTSOCK:
+            return kWsaEnotsock;
+        case EMSGSIZE:
+            return kWsaEmsgsize;
+        case EADDRINUSE:
+            return kWsaEaddrinuse;
+        case ENETUNREACH:
+            return kWsaEnetunreach;
+        case ECONNABORTED:
+            return kWsaEconnaborted;
+        case ECONNRESET:
+            return kWsaEconnreset;
+        case EPIPE:
+            return kWsaEconnreset;
+        case ENOTCONN:
+            return kWsaEnotconn;
+        case ETIMEDOUT:
+            return kWsaEtimedout;
+        case ECONNREFUSED:
+            return kWsaEconnrefused;
+        case EHOSTUNREACH:
+            return kWsaEhostunreach;
+        default:
+            return 10000 + errno;
     }
 }
 
@@ -72,7 +91,9 @@ int RecvFrom(SocketHandle s, void* buffer, int capacity, sockaddr_in* from) {
     }
     return int(n);
 }
-int Shutdown(SocketHandle s, int how) { return ::shutdown(s, how == 1 ? SHUT_WR : how == 0 ? SHUT_RD : SHUT_RDWR); }
+int Shutdown(SocketHandle s, int how) {
+    return ::shutdown(s, how == 1 ? SHUT_WR : how == 0 ? SHUT_RD : SHUT_RDWR);
+}
 int CloseSocket(SocketHandle s) {
     // Closing a descriptor does not wake a thread blocked in recvfrom on
     // Linux, as closesocket does on Windows; shutting it down first does.

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-
-
 namespace platform {
 
 int WSAStartup(uint16_t version) {
@@ -36,8 +34,8 @@ int SendTo(SocketHandle s, const void* data, int length, const sockaddr_in& to) 
 }
 int RecvFrom(SocketHandle s, void* buffer, int capacity, sockaddr_in* from) {
     int length = sizeof *from;
-    return ::recvfrom(s, static_cast<char*>(buffer), capacity, 0,
-                      reinterpret_cast<sockaddr*>(from), &length);
+    return ::recvfrom(s, static_cast<char*>(buffer), capacity, 0, reinterpret_cast<sockaddr*>(from),
+                      &length);
 }
 int Shutdown(SocketHandle s, int how) { return ::shutdown(s, how); }
 int CloseSocket(SocketHandle s) { return ::closesocket(s); }

@@ -58,9 +58,13 @@ INT_PTR OnCommand(WPARAM wParam) {
 
 INT_PTR CALLBACK ConnectingDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-        case WM_INITDIALOG: return OnInitDialog(window);
-        case WM_PAINT: return OnPaint(window);
-        case WM_COMMAND: return OnCommand(wParam);
-        default: return 0;
+        case WM_INITDIALOG:
+            return OnInitDialog(window);
+        case WM_PAINT:
+            return OnPaint(window);
+        case WM_COMMAND:
+            return OnCommand(wParam);
+        default:
+            return 0;
     }
 }

@@ -20,8 +20,7 @@ uint32_t DialogRegistry::DialogCount() {
 
 void DialogRegistry::AddCommand(uint32_t index, uint32_t commandId, CommandHandler handler) {
     platform::CriticalSectionGuard guard(lock);
-    if (index >= entries.size())
-        return;
+    if (index >= entries.size()) return;
     entries[index].commandIds.push_back(commandId);
     entries[index].handlers.push_back(handler);
 }
@@ -66,8 +65,7 @@ bool DialogRegistry::BoxInitialised(HWND window, INT_PTR* pendingResult) {
     entry.window = window;
     entry.state = BoxState::kOpen;
     ReleaseOpening();
-    if (!entry.endRequested)
-        return false;
+    if (!entry.endRequested) return false;
     *pendingResult = entry.endResult;
     return true;
 }
@@ -78,8 +76,7 @@ void DialogRegistry::FinishOpening(uint32_t index) {
     // every later opening would wait for ever.
     if (openingHeld && openingThread == ::GetCurrentThreadId() && openingIndex == index)
         ReleaseOpening();
-    if (index < entries.size())
-        entries[index].state = BoxState::kClosed;
+    if (index < entries.size()) entries[index].state = BoxState::kClosed;
 }
 
 void DialogRegistry::ReleaseOpening() {
@@ -90,18 +87,17 @@ void DialogRegistry::ReleaseOpening() {
 
 void DialogRegistry::RequestEnd(uint32_t index, INT_PTR result) {
     platform::CriticalSectionGuard guard(lock);
-    if (index >= entries.size())
-        return;
+    if (index >= entries.size()) return;
     Entry& entry = entries[index];
     switch (entry.state) {
-    case BoxState::kNotOpen:
-        entry.endRequested = true;
-        entry.endResult = result;
-        break;
-    case BoxState::kOpen:
-        ::PostMessageA(entry.window, kEndDialogMessage, static_cast<WPARAM>(result), 0);
-        break;
-    case BoxState::kClosed:
-        break;
+        case BoxState::kNotOpen:
+            entry.endRequested = true;
+            entry.endResult = result;
+            break;
+        case BoxState::kOpen:
+            ::PostMessageA(entry.window, kEndDialogMessage, static_cast<WPARAM>(result), 0);
+            break;
+        case BoxState::kClosed:
+            break;
     }
 }

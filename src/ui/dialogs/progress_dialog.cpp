@@ -17,9 +17,8 @@ INT_PTR ProgressDialog::RunOnThisThread() {
     {
         platform::CriticalSectionGuard guard(lock);
         dialog = new WndDialog(templateId, nullptr);
-        dialog->AddCommand(2, onCancel);  // the "Cancel" button, and Escape
-        if (endRequested)
-            dialog->End(endResult);  // remembered by the registry until the box opens
+        dialog->AddCommand(2, onCancel);           // the "Cancel" button, and Escape
+        if (endRequested) dialog->End(endResult);  // remembered by the registry until the box opens
         current = dialog;
     }
     return current->Run(DialogProc);
@@ -30,8 +29,7 @@ void ProgressDialog::End(int32_t result) {
     // The driver may end the dialog before its thread has even built it.
     endRequested = true;
     endResult = result;
-    if (dialog)
-        dialog->End(result);
+    if (dialog) dialog->End(result);
 }
 
 WndDialog* ProgressDialog::Dialog() {

@@ -69,8 +69,7 @@ void FillServerList(HWND dialog, int count) {
 }
 
 void OnInitDialog(HWND dialog) {
-    if (run::serverChoiceLocked.load())
-        EnableItem(dialog, IDC_SERVER_COMBO, false);
+    if (run::serverChoiceLocked.load()) EnableItem(dialog, IDC_SERVER_COMBO, false);
     run::dialogWindow.store(dialog);
 
     ::SetDlgItemTextA(dialog, IDC_SERVER_LINK, startupTexts[kLinkCaptionText]);
@@ -81,8 +80,7 @@ void OnInitDialog(HWND dialog) {
 
     int count = LoadServerList();
     if (count < 0) {
-        if (run::gameServerAddress[0] == '\0')
-            EnableItem(dialog, IDC_SERVER_CONNECT, false);
+        if (run::gameServerAddress[0] == '\0') EnableItem(dialog, IDC_SERVER_CONNECT, false);
     } else {
         FillServerList(dialog, count);
     }
@@ -101,8 +99,7 @@ void OnInitDialog(HWND dialog) {
 
 void OnConnect(HWND dialog) {
     // Enter reaches here even while Connect is disabled (empty choice).
-    if (!::IsWindowEnabled(::GetDlgItem(dialog, IDC_SERVER_CONNECT)))
-        return;
+    if (!::IsWindowEnabled(::GetDlgItem(dialog, IDC_SERVER_CONNECT))) return;
     ::GetDlgItemTextA(dialog, IDC_SERVER_COMBO, run::gameServerAddress, run::kAddressSize);
     ::GetDlgItemTextA(dialog, IDC_SERVER_PROXY_EDIT, run::proxyAddress, run::kAddressSize);
     ::EndDialog(dialog, 0);
@@ -114,8 +111,7 @@ void OnLinkButton(HWND dialog) {
 }
 
 void OnProxyCheck(HWND dialog, WORD code) {
-    if (code != BN_CLICKED)
-        return;
+    if (code != BN_CLICKED) return;
     int32_t enabled = run::proxyEnabled.load() == 0 ? 1 : 0;
     run::proxyEnabled.store(enabled);
     EnableItem(dialog, IDC_SERVER_PROXY_EDIT, enabled != 0);
@@ -130,8 +126,7 @@ void ShowChosenServer(HWND dialog, const ServerRecord& record) {
 
 void OnServerCombo(HWND dialog, WORD code) {
     // During a selection change the edit part still shows the old entry.
-    if (code == CBN_SELCHANGE)
-        PostComboRecheck(dialog);
+    if (code == CBN_SELCHANGE) PostComboRecheck(dialog);
     platform::DebugPrintf("Msg ID %d - %d\r\n", code, 1);
 
     char text[run::kAddressSize];
@@ -141,8 +136,7 @@ void OnServerCombo(HWND dialog, WORD code) {
     if (text[0] != '\0') {
         EnableItem(dialog, IDC_SERVER_CONNECT, true);
         // A typed address that names no listed server keeps what is shown.
-        if (const ServerRecord* record = FindServerRecord(text))
-            ShowChosenServer(dialog, *record);
+        if (const ServerRecord* record = FindServerRecord(text)) ShowChosenServer(dialog, *record);
     } else {
         EnableItem(dialog, IDC_SERVER_CONNECT, false);
     }
@@ -161,25 +155,24 @@ void OnServerCombo(HWND dialog, WORD code) {
 
 void OnCommand(HWND dialog, WPARAM wParam) {
     // The Cancel button and Escape both arrive as command 2 with code 0.
-    if (wParam == IDC_SERVER_CANCEL)
-        CancelRun();
+    if (wParam == IDC_SERVER_CANCEL) CancelRun();
     WORD id = LOWORD(wParam);
     WORD code = HIWORD(wParam);
     switch (id) {
-    case IDC_SERVER_CONNECT:
-        OnConnect(dialog);
-        break;
-    case IDC_SERVER_LINK:
-        OnLinkButton(dialog);
-        break;
-    case IDC_SERVER_PROXY_CHECK:
-        OnProxyCheck(dialog, code);
-        break;
-    case IDC_SERVER_COMBO:
-        OnServerCombo(dialog, code);
-        break;
-    default:
-        break;
+        case IDC_SERVER_CONNECT:
+            OnConnect(dialog);
+            break;
+        case IDC_SERVER_LINK:
+            OnLinkButton(dialog);
+            break;
+        case IDC_SERVER_PROXY_CHECK:
+            OnProxyCheck(dialog, code);
+            break;
+        case IDC_SERVER_COMBO:
+            OnServerCombo(dialog, code);
+            break;
+        default:
+            break;
     }
 }
 
@@ -187,21 +180,21 @@ void OnCommand(HWND dialog, WPARAM wParam) {
 
 INT_PTR CALLBACK ServerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_INITDIALOG:
-        OnInitDialog(dialog);
-        break;
-    case WM_COMMAND:
-        OnCommand(dialog, wParam);
-        break;
-    case WM_PAINT: {
-        // The controls and the picture draw themselves.
-        PAINTSTRUCT paint;
-        ::BeginPaint(dialog, &paint);
-        ::EndPaint(dialog, &paint);
-        break;
-    }
-    default:
-        break;
+        case WM_INITDIALOG:
+            OnInitDialog(dialog);
+            break;
+        case WM_COMMAND:
+            OnCommand(dialog, wParam);
+            break;
+        case WM_PAINT: {
+            // The controls and the picture draw themselves.
+            PAINTSTRUCT paint;
+            ::BeginPaint(dialog, &paint);
+            ::EndPaint(dialog, &paint);
+            break;
+        }
+        default:
+            break;
     }
     return 0;
 }

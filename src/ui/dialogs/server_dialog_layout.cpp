@@ -20,8 +20,7 @@ BOOL CALLBACK FindPicture(HWND child, LPARAM found) {
 // A smoothly scaled copy of `original`, width x height pixels.
 HBITMAP ScaleBitmap(HWND window, HBITMAP original, int width, int height) {
     BITMAP info{};
-    if (!::GetObjectA(original, sizeof info, &info))
-        return nullptr;
+    if (!::GetObjectA(original, sizeof info, &info)) return nullptr;
     HDC screen = ::GetDC(window);
     HDC from = ::CreateCompatibleDC(screen);
     HDC to = ::CreateCompatibleDC(screen);
@@ -49,29 +48,24 @@ void FitPicture(HWND dialog) {
     static HBITMAP scaledPicture = nullptr;  // the copy shown by the last showing
     HWND picture = nullptr;
     ::EnumChildWindows(dialog, FindPicture, reinterpret_cast<LPARAM>(&picture));
-    if (!picture)
-        return;
+    if (!picture) return;
     RECT place = {1, 1, 1 + 72, 1 + 175};
     ::MapDialogRect(dialog, &place);
     int width = place.right - place.left;
     int height = place.bottom - place.top;
-    auto original = reinterpret_cast<HBITMAP>(
-        ::SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0));
+    auto original =
+        reinterpret_cast<HBITMAP>(::SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0));
     BITMAP info{};
-    if (!original || !::GetObjectA(original, sizeof info, &info))
-        return;
-    if (info.bmWidth <= width && info.bmHeight <= height)
-        return;
+    if (!original || !::GetObjectA(original, sizeof info, &info)) return;
+    if (info.bmWidth <= width && info.bmHeight <= height) return;
     HBITMAP scaled = ScaleBitmap(picture, original, width, height);
-    if (!scaled)
-        return;
+    if (!scaled) return;
     ::SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(scaled));
     ::SetWindowPos(picture, nullptr, place.left, place.top, width, height,
                    SWP_NOZORDER | SWP_NOACTIVATE);
     // The box of the last showing is gone, and with it the last user of the
     // previous copy.
-    if (scaledPicture)
-        ::DeleteObject(scaledPicture);
+    if (scaledPicture) ::DeleteObject(scaledPicture);
     scaledPicture = scaled;
 }
 
@@ -97,20 +91,16 @@ void FitLabel(HWND dialog, int id, HFONT* fitted) {
     RECT client{};
     ::GetClientRect(label, &client);
     LOGFONTA shape{};
-    if (!font || !::GetObjectA(font, sizeof shape, &shape) || shape.lfHeight == 0)
-        return;
-    if (TextWidth(label, font, text) <= client.right)
-        return;
+    if (!font || !::GetObjectA(font, sizeof shape, &shape) || shape.lfHeight == 0) return;
+    if (TextWidth(label, font, text) <= client.right) return;
     LONG height = shape.lfHeight < 0 ? -shape.lfHeight : shape.lfHeight;
     for (LONG smaller = height - 1; smaller >= height * 3 / 4 && smaller > 0; --smaller) {
         shape.lfHeight = -smaller;
         HFONT candidate = ::CreateFontIndirectA(&shape);
-        if (!candidate)
-            return;
+        if (!candidate) return;
         if (TextWidth(label, candidate, text) <= client.right || smaller - 1 < height * 3 / 4) {
             ::SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(candidate), TRUE);
-            if (*fitted)
-                ::DeleteObject(*fitted);  // the label of the last showing is gone
+            if (*fitted) ::DeleteObject(*fitted);  // the label of the last showing is gone
             *fitted = candidate;
             return;
         }

@@ -14,8 +14,7 @@ uintptr_t Wnd::Create(WndDesc* description, WndClass* windowClass) {
     }
     className = windowClass->Name();
     if (description) {
-        if (!description->className)
-            description->className = className;
+        if (!description->className) description->className = className;
         desc = description;
     } else {
         desc = new WndDesc();
@@ -28,23 +27,21 @@ uintptr_t Wnd::Create(WndDesc* description, WndClass* windowClass) {
         desc->height = ::GetSystemMetrics(SM_CYSCREEN) - 200;
     }
     handle = ::CreateWindowExA(0, desc->className, desc->title, desc->style, desc->x, desc->y,
-                               desc->width, desc->height, desc->parent, desc->menu,
-                               desc->instance, desc->parameter);
-    if (!handle)
-        return ::GetLastError();
+                               desc->width, desc->height, desc->parent, desc->menu, desc->instance,
+                               desc->parameter);
+    if (!handle) return ::GetLastError();
     return reinterpret_cast<uintptr_t>(handle);
 }
 
 LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_CLOSE:
-        ::ExitProcess(0);
-    case WM_KEYDOWN:
-        if (wParam == VK_ESCAPE)
-            ::PostMessageA(window, WM_CLOSE, 0, 0);
-        break;
-    default:
-        break;
+        case WM_CLOSE:
+            ::ExitProcess(0);
+        case WM_KEYDOWN:
+            if (wParam == VK_ESCAPE) ::PostMessageA(window, WM_CLOSE, 0, 0);
+            break;
+        default:
+            break;
     }
     return ::DefWindowProcA(window, message, wParam, lParam);
 }

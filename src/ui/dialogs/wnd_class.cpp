@@ -13,7 +13,7 @@ WNDCLASSEXA DefaultDescription() {
     d.cbSize = sizeof(WNDCLASSEXA);
     d.style = CS_VREDRAW;
     d.lpfnWndProc = WndProc;
-    d.hIcon = ::LoadIconA(nullptr, MAKEINTRESOURCEA(32512));    // IDI_APPLICATION
+    d.hIcon = ::LoadIconA(nullptr, MAKEINTRESOURCEA(32512));      // IDI_APPLICATION
     d.hCursor = ::LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
     d.hbrBackground = static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH));
     d.lpszClassName = "Default Class";  // always replaced by the object's own name
@@ -32,6 +32,5 @@ void WndClass::Register(const WNDCLASSEXA* given) {
     // The framework creates its windows by this object's name, so the
     // registration always uses it.
     description->lpszClassName = name.c_str();
-    if (::RegisterClassExA(description) == 0)
-        ::ExitProcess(1);
+    if (::RegisterClassExA(description) == 0) ::ExitProcess(1);
 }

@@ -18,13 +18,11 @@ Wnd* MakeHiddenOwner() {
 }  // namespace
 
 WndDialog::WndDialog(uint16_t templateId_, Wnd* owner_) : owner(owner_) {
-    if (!owner)
-        owner = MakeHiddenOwner();
+    if (!owner) owner = MakeHiddenOwner();
     if (templateId_ == 0) {
-        int answer = ::MessageBoxA(owner->Handle(), kNoTemplateText, "Error in WndDialog.",
-                                   MB_OKCANCEL);
-        if (answer == IDCANCEL)
-            throw std::invalid_argument("WndDialog: no dialog template");
+        int answer =
+            ::MessageBoxA(owner->Handle(), kNoTemplateText, "Error in WndDialog.", MB_OKCANCEL);
+        if (answer == IDCANCEL) throw std::invalid_argument("WndDialog: no dialog template");
     }
     templateId = templateId_;
     index = DialogRegistry::Instance().AddDialog();
@@ -38,8 +36,7 @@ INT_PTR WndDialog::Run(DLGPROC procedure) {
     DialogRegistry& registry = DialogRegistry::Instance();
     registry.BeginOpening(index);
     HINSTANCE module = owner && owner->Desc() ? owner->Desc()->instance : nullptr;
-    if (!module)
-        module = ::GetModuleHandleA(nullptr);
+    if (!module) module = ::GetModuleHandleA(nullptr);
     INT_PTR result = ::DialogBoxParamA(module, MAKEINTRESOURCEA(templateId),
                                        owner ? owner->Handle() : nullptr, procedure, 0);
     registry.FinishOpening(index);
@@ -50,33 +47,33 @@ void WndDialog::End(int32_t result) { DialogRegistry::Instance().RequestEnd(inde
 
 INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_INITDIALOG: {
-        INT_PTR pending = 0;
-        if (DialogRegistry::Instance().BoxInitialised(window, &pending))
-            ::EndDialog(window, pending);
-        return 0;  // no default focus
-    }
-    case WM_COMMAND: {
-        bool handled = false;
-        for (CommandHandler handler : DialogRegistry::Instance().HandlersFor(wParam)) {
-            handler();
-            handled = true;
+        case WM_INITDIALOG: {
+            INT_PTR pending = 0;
+            if (DialogRegistry::Instance().BoxInitialised(window, &pending))
+                ::EndDialog(window, pending);
+            return 0;  // no default focus
         }
-        return handled ? 1 : 0;
-    }
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        ::BeginPaint(window, &paint);
-        ::EndPaint(window, &paint);
-        return 1;
-    }
-    case WM_CLOSE:
-        ::EndDialog(window, 1);
-        return 1;
-    case kEndDialogMessage:
-        ::EndDialog(window, static_cast<INT_PTR>(wParam));
-        return 1;
-    default:
-        return 0;
+        case WM_COMMAND: {
+            bool handled = false;
+            for (CommandHandler handler : DialogRegistry::Instance().HandlersFor(wParam)) {
+                handler();
+                handled = true;
+            }
+            return handled ? 1 : 0;
+        }
+        case WM_PAINT: {
+            PAINTSTRUCT paint;
+            ::BeginPaint(window, &paint);
+            ::EndPaint(window, &paint);
+            return 1;
+        }
+        case WM_CLOSE:
+            ::EndDialog(window, 1);
+            return 1;
+        case kEndDialogMessage:
+            ::EndDialog(window, static_cast<INT_PTR>(wParam));
+            return 1;
+        default:
+            return 0;
     }
 }

@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // An exact-size copy, so that ASan sees any read past the data.
     std::vector<uint8_t> bytes(data, data + size);
     PatchAnswer whole = PatchAnswer::Parse(bytes.data(), bytes.size());
-    bool complete = whole.kind == PatchAnswer::Kind::kHeader || whole.kind == PatchAnswer::Kind::kRefusal;
+    bool complete =
+        whole.kind == PatchAnswer::Kind::kHeader || whole.kind == PatchAnswer::Kind::kRefusal;
     if (complete) {
         Check(whole.length <= size && whole.length <= PatchAnswer::kAnswerLimit);
         // The answer alone decodes the same; any shorter prefix is incomplete.
@@ -41,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(Same(PatchAnswer::Parse(exact.data(), exact.size()), whole));
         if (whole.length > 0) {
             std::vector<uint8_t> shorter(exact.begin(), exact.end() - 1);
-            Check(PatchAnswer::Parse(shorter.data(), shorter.size()).kind == PatchAnswer::Kind::kIncomplete);
+            Check(PatchAnswer::Parse(shorter.data(), shorter.size()).kind ==
+                  PatchAnswer::Kind::kIncomplete);
         }
         if (whole.kind == PatchAnswer::Kind::kHeader) {
             Check(whole.version != 0);

@@ -61,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 case 2: {
                     if (length > size - at) length = size - at;
                     if ((operation & 3) == 0)
-                        engine.AcceptDatagram(Peer((operation >> 2) & 1), data + at, int32_t(length));
+                        engine.AcceptDatagram(Peer((operation >> 2) & 1), data + at,
+                                              int32_t(length));
                     else
                         engine.QueueMessage(Peer((operation >> 2) & 1), data + at, int32_t(length),
                                             1000, (operation >> 3) & 7);

@@ -21,14 +21,30 @@ void Read(KVNPacket& packet, uint8_t operation) {
     char c;
     unsigned char uc;
     switch (operation & 7) {
-        case 0: packet.Get(&s); break;
-        case 1: packet.Get(&us); break;
-        case 2: packet.Get(&l); break;
-        case 3: packet.Get(&ul); break;
-        case 4: packet.Get(&c); break;
-        case 5: packet.Get(&uc); break;
-        case 6: packet.Seek(long(operation >> 3) - 16, char(operation & 1)); break;
-        default: packet.GetPacketID(); break;
+        case 0:
+            packet.Get(&s);
+            break;
+        case 1:
+            packet.Get(&us);
+            break;
+        case 2:
+            packet.Get(&l);
+            break;
+        case 3:
+            packet.Get(&ul);
+            break;
+        case 4:
+            packet.Get(&c);
+            break;
+        case 5:
+            packet.Get(&uc);
+            break;
+        case 6:
+            packet.Seek(long(operation >> 3) - 16, char(operation & 1));
+            break;
+        default:
+            packet.GetPacketID();
+            break;
     }
 }
 

@@ -45,7 +45,8 @@ bool WriteFile(const char* name, const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ScratchDirectory scratch;
-    if (!WriteFile("Language.Txt", data, size) || !WriteFile("ServerList.Txt", data, size)) return 0;
+    if (!WriteFile("Language.Txt", data, size) || !WriteFile("ServerList.Txt", data, size))
+        return 0;
 
     if (OpenLanguageFile()) {
         for (int number : {-1, 0, 1, 2, 3, 51, 94, 184, 187, 1000000}) {
@@ -60,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (count < 0 || count > kServerSlots) std::abort();
     for (int slot = 0; slot < count; ++slot) {
         const ServerRecord& record = serverTable.slots[slot];
-        if (std::strpbrk(record.name, "\r\n") || std::strlen(record.linkTarget) >= kServerFieldSize) {
+        if (std::strpbrk(record.name, "\r\n") ||
+            std::strlen(record.linkTarget) >= kServerFieldSize) {
             std::abort();
         }
         if (FindServerRecord(record.name) == nullptr) std::abort();

@@ -58,8 +58,8 @@ bool ReadAnswerBody(const Bytes& body, ReadAnswer* answer) {
         uint32_t length = BigEndian(body, at + 2, 2);
         at += 4;
         if (!has(length)) return false;
-        answer->servers.emplace_back(std::string(body.begin() + long(at), body.begin() + long(at + length)),
-                                     port);
+        answer->servers.emplace_back(
+            std::string(body.begin() + long(at), body.begin() + long(at + length)), port);
         at += length;
     }
     return at == body.size();

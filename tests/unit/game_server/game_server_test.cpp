@@ -52,8 +52,8 @@ KVNPacket* AwaitMessage(int timeoutMs) {
 TEST(GameServerLoopback, TheGameLinkAsksAndReadsVersionAndPatchServers) {
     LogFile log;
     {
-        GameServer server(RequestHandler(VersionAnswer(0x80000001u, {{"patch.example", 11679},
-                                                                     {"127.0.0.1", 65535}})),
+        GameServer server(RequestHandler(VersionAnswer(
+                              0x80000001u, {{"patch.example", 11679}, {"127.0.0.1", 65535}})),
                           log.Handle());
         std::string error;
         ASSERT_TRUE(server.Start("127.0.0.1", 0, &error)) << error;
@@ -105,7 +105,8 @@ TEST(GameServerLoopback, TheGameLinkAsksAndReadsVersionAndPatchServers) {
         std::vector<std::string> lines = log.Lines();
         ASSERT_EQ(lines.size(), 1u);
         std::regex expected(
-            "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ 127\\.0\\.0\\.1:" + std::to_string(linkPort) +
+            "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ 127\\.0\\.0\\.1:" +
+            std::to_string(linkPort) +
             " message 65 answered: version 2147483649, 2 patch servers: patch.example:11679 "
             "127\\.0\\.0\\.1:65535");
         EXPECT_TRUE(std::regex_match(lines[0], expected)) << lines[0];

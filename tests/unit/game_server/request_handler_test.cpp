@@ -31,8 +31,9 @@ TEST_F(RequestHandlerTest, MessageSixtyFiveGetsTheConfiguredAnswer) {
         EXPECT_EQ(read.version, 12u);
         ASSERT_EQ(read.servers.size(), 2u);
         EXPECT_EQ(read.servers[1], (std::pair<std::string, uint16_t>{"127.0.0.1", 11680}));
-        EXPECT_EQ(outcome.note,
-                  "message 65 answered: version 12, 2 patch servers: p.example:11679 127.0.0.1:11680");
+        EXPECT_EQ(
+            outcome.note,
+            "message 65 answered: version 12, 2 patch servers: p.example:11679 127.0.0.1:11680");
     }
 }
 
@@ -56,14 +57,16 @@ TEST_F(RequestHandlerTest, DamagedForeignAndShortMessagesAreIgnoredWithAReason) 
         Bytes shortMessage(size, 0);
         outcome = Feed(handler, shortMessage);
         EXPECT_FALSE(outcome.answered);
-        EXPECT_EQ(outcome.note, "ignored: " + std::to_string(size) + " bytes, too short for a message");
+        EXPECT_EQ(outcome.note,
+                  "ignored: " + std::to_string(size) + " bytes, too short for a message");
     }
 }
 
 TEST(RequestHandlerDescribe, NamesAFewServersOnly) {
     std::vector<ListedPatchServer> many(10, ListedPatchServer{"h", 1});
     EXPECT_EQ(RequestHandler(VersionAnswer(3, {})).Describe(), "version 3, 0 patch servers");
-    EXPECT_EQ(RequestHandler(VersionAnswer(3, {{"h", 1}})).Describe(), "version 3, 1 patch server: h:1");
+    EXPECT_EQ(RequestHandler(VersionAnswer(3, {{"h", 1}})).Describe(),
+              "version 3, 1 patch server: h:1");
     EXPECT_EQ(RequestHandler(VersionAnswer(3, many)).Describe(),
               "version 3, 10 patch servers: h:1 h:1 h:1 h:1 h:1 h:1 h:1 h:1 ...");
 }

@@ -41,16 +41,16 @@ TEST(ServerConfig, DefaultsAndRepeatedPatchServersInOrder) {
 
 TEST(ServerConfig, BadValuesAreRefusedWithAReason) {
     const std::vector<std::vector<const char*>> bad = {
-        {"--version"},                          // no value
-        {"--version", "4294967296"},            // beyond 32 bits
+        {"--version"},                // no value
+        {"--version", "4294967296"},  // beyond 32 bits
         {"--version", "-1"},
         {"--version", "7x"},
         {"--port", "65536"},
         {"--port", ""},
-        {"--patch-server", "nohost"},           // no port
-        {"--patch-server", "h:0"},              // port 0 reaches nobody
+        {"--patch-server", "nohost"},  // no port
+        {"--patch-server", "h:0"},     // port 0 reaches nobody
         {"--patch-server", "h:70000"},
-        {"--patch-server", ":11679"},           // no host
+        {"--patch-server", ":11679"},  // no host
         {"--patch-server", "two words:1"},
         {"--frobnicate", "1"},
         {"--config", "/nonexistent/game_server.conf"},
@@ -80,8 +80,8 @@ TEST(ServerConfig, FileSettingsCommentsAndLaterOptions) {
     }
     ServerConfig config;
     std::string error;
-    ASSERT_TRUE(Parse({"--config", path.c_str(), "--patch-server", "c:3", "--version", "9"}, &config,
-                      &error))
+    ASSERT_TRUE(Parse({"--config", path.c_str(), "--patch-server", "c:3", "--version", "9"},
+                      &config, &error))
         << error;
     EXPECT_EQ(config.version, 9u);
     EXPECT_EQ(config.patchServers, (std::vector<ListedPatchServer>{

@@ -27,7 +27,8 @@ TEST(VersionAnswer, FullRangeFieldsAreUnsignedAndMostSignificantFirst) {
 
 TEST(VersionAnswer, ListReadsBackInOrderWithLengthPrefixedNames) {
     std::string longest(99, 'h');
-    VersionAnswer answer(0x01020304, {{"patch1.example.net", 11679}, {"10.0.0.5", 80}, {longest, 1}});
+    VersionAnswer answer(0x01020304,
+                         {{"patch1.example.net", 11679}, {"10.0.0.5", 80}, {longest, 1}});
     Bytes message = answer.EncodeWithSeed(300);
     ASSERT_GE(message.size(), 4u);
     EXPECT_EQ(message[0] | message[1] << 8, 300);
@@ -40,8 +41,8 @@ TEST(VersionAnswer, ListReadsBackInOrderWithLengthPrefixedNames) {
     EXPECT_EQ(read.id, 65);
     EXPECT_EQ(read.version, 0x01020304u);
     using Server = std::pair<std::string, uint16_t>;
-    EXPECT_EQ(read.servers, (std::vector<Server>{{"patch1.example.net", 11679}, {"10.0.0.5", 80},
-                                                 {longest, 1}}));
+    EXPECT_EQ(read.servers,
+              (std::vector<Server>{{"patch1.example.net", 11679}, {"10.0.0.5", 80}, {longest, 1}}));
     EXPECT_EQ(message.size(), VersionAnswer::EncodedSize(answer.Servers()));
 }
 

@@ -79,7 +79,7 @@ TEST_F(EngineSteps, AcknowledgementWhileAResendWaitsSkipsItAndReleasesOnce) {
     ASSERT_EQ(PeerReceivesAll().size(), 1u);
     uint32_t sequence = NextSequence - 1;
     ManualClock::Advance(1000);
-    engine.ServiceOutgoing();  // queued for its second transmission
+    engine.ServiceOutgoing();     // queued for its second transmission
     PeerSends(AckFor(sequence));  // queued once more, now acknowledged
     EXPECT_EQ(SendAll(), 2);
     EXPECT_TRUE(PeerReceivesAll().empty());
@@ -97,8 +97,9 @@ TEST_F(EngineSteps, AcknowledgementsDoNotWaitBehindTheOneMessagePerCycle) {
     ASSERT_EQ(SendAll(), 2);
     std::vector<Bytes> sent = PeerReceivesAll();
     ASSERT_EQ(sent.size(), 2u);
-    for (const Bytes& datagram : {AckFor(SequenceOf(sent[0])), AckFor(SequenceOf(sent[1])),
-                                  Datagram(0, 0, 13, 900, 0, {'m'}), Datagram(0, 0, 13, 901, 0, {'n'})}) {
+    for (const Bytes& datagram :
+         {AckFor(SequenceOf(sent[0])), AckFor(SequenceOf(sent[1])),
+          Datagram(0, 0, 13, 900, 0, {'m'}), Datagram(0, 0, 13, 901, 0, {'n'})}) {
         peer.SendTo(EngineAddress(), datagram);
         ASSERT_TRUE(engine.ReceiveOnce());
     }

@@ -62,7 +62,8 @@ TEST_F(TwoEngines, MessagesOfEverySizeArriveIntactBothWays) {
         a.QueueMessage(b.LocalAddress(), toB.data(), int32_t(toB.size()), 1000, 5);
         b.QueueMessage(a.LocalAddress(), toA.data(), int32_t(toA.size()), 1000, 0);
     }
-    ASSERT_TRUE(WaitUntil([&] { return inboxA.Count() == sizes.size() && inboxB.Count() == sizes.size(); }, 10000));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return inboxA.Count() == sizes.size() && inboxB.Count() == sizes.size(); }, 10000));
     std::vector<Delivered> atB = inboxB.Snapshot(), atA = inboxA.Snapshot();
     std::map<uint32_t, Bytes> byTag;
     for (const Delivered& d : atB) byTag[TagOf(d.payload)] = d.payload;
@@ -79,8 +80,13 @@ TEST_F(TwoEngines, MessagesOfEverySizeArriveIntactBothWays) {
 class FaultyRelay {
 public:
     FaultyRelay(sockaddr_in left, sockaddr_in right, double drop, double duplicate, double reorder)
-        : leftEngine(left), rightEngine(right), dropRate(drop), duplicateRate(duplicate),
-          reorderRate(reorder), random(20261206), worker([this] { Run(); }) {}
+        : leftEngine(left),
+          rightEngine(right),
+          dropRate(drop),
+          duplicateRate(duplicate),
+          reorderRate(reorder),
+          random(20261206),
+          worker([this] { Run(); }) {}
     ~FaultyRelay() {
         running = false;
         worker.join();
@@ -167,7 +173,8 @@ TEST_F(TwoEngines, EveryReliableMessageArrivesExactlyOnceThroughABadNetwork) {
     for (const Bytes& m : toA)
         b.QueueMessage(relay.ForRight(), m.data(), int32_t(m.size()), kInterval, kRetries);
 
-    ASSERT_TRUE(WaitUntil([&] { return inboxB.Count() >= toB.size() && inboxA.Count() >= toA.size(); }, 20000))
+    ASSERT_TRUE(WaitUntil(
+        [&] { return inboxB.Count() >= toB.size() && inboxA.Count() >= toA.size(); }, 20000))
         << inboxB.Count() << " at B, " << inboxA.Count() << " at A";
     // Let the last resends and duplicates run out before counting.
     std::this_thread::sleep_for(std::chrono::milliseconds(kInterval * (kRetries + 2)));

@@ -25,10 +25,7 @@ TEST_F(FragmentSteps, LongMessagesLeaveInFragmentsOfAtMost1012Bytes) {
         std::vector<size_t> datagramSizes;
     };
     const std::vector<Case> cases = {
-        {1012, {1024}},
-        {1013, {1024, 13}},
-        {2024, {1024, 1024, 12}},
-        {3035, {1024, 1024, 1023}},
+        {1012, {1024}}, {1013, {1024, 13}}, {2024, {1024, 1024, 12}}, {3035, {1024, 1024, 1023}},
         {65523, {}},
     };
     for (const Case& c : cases) {
@@ -76,7 +73,8 @@ TEST_F(FragmentSteps, SecondFragmentHeaderOfSequence41) {
     SendAll();
     std::vector<Bytes> sent = PeerReceivesAll();
     ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(sent[1], (Bytes{0x01, 0x06, 0x01, 0x04, 0x29, 0, 0, 0, 0x28, 0, 0, 0, payload[1012]}));
+    EXPECT_EQ(sent[1],
+              (Bytes{0x01, 0x06, 0x01, 0x04, 0x29, 0, 0, 0, 0x28, 0, 0, 0, payload[1012]}));
 }
 
 TEST_F(FragmentSteps, UnreliableLongMessageNeedsNoPeerState) {
@@ -166,7 +164,8 @@ TEST_F(FragmentSteps, OpenReassembliesAreBoundedInMemory) {
     // First fragments of 65 of the largest messages: the 65th finds no room.
     Bytes piece(1012, 0x11);
     for (uint32_t m = 0; m < 65; ++m)
-        ASSERT_TRUE(engine.AcceptDatagram(PeerAddress(), Datagram(0, 0x04, 65535, 2000 + m, 2000 + m, piece).data(), 1024));
+        ASSERT_TRUE(engine.AcceptDatagram(
+            PeerAddress(), Datagram(0, 0x04, 65535, 2000 + m, 2000 + m, piece).data(), 1024));
     for (int i = 0; i < 65; ++i) engine.ServiceIncoming();
     EXPECT_EQ(OpenReassemblies(), 64u);
     ManualClock::Advance(10000);  // the expiry gives the room back

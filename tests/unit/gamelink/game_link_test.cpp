@@ -113,7 +113,8 @@ TEST_F(GameLinkTest, ReceivedMessagesComeOutInOrderAndBelongToTheCaller) {
     damaged[5] ^= 0x10;
     uint32_t sequence = 10;
     for (const Bytes& payload : {tooShort, answer, other, damaged})
-        server.SendTo(LinkAddress(), Datagram(0, 0x02, uint16_t(payload.size() + 12), sequence++, 0, payload));
+        server.SendTo(LinkAddress(),
+                      Datagram(0, 0x02, uint16_t(payload.size() + 12), sequence++, 0, payload));
 
     std::vector<KVNPacket*> taken;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -133,7 +134,7 @@ TEST_F(GameLinkTest, ReceivedMessagesComeOutInOrderAndBelongToTheCaller) {
     EXPECT_EQ(id, 65);
     EXPECT_EQ(value, 0x0102);
     EXPECT_EQ(taken[1]->GetPacketID(), 66);
-    EXPECT_NE(taken[2]->GetPacketID(), 67);  // queued although its checksum failed
+    EXPECT_NE(taken[2]->GetPacketID(), 67);         // queued although its checksum failed
     for (KVNPacket* packet : taken) delete packet;  // the caller owns them (and their bytes)
 
     std::vector<Bytes> acks = server.ReceiveAll(100);

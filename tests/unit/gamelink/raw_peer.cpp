@@ -40,8 +40,8 @@ bool RawPeer::Receive(Bytes* datagram, int timeoutMs, sockaddr_in* from) const {
     uint8_t buffer[70000];
     sockaddr_in sender{};
     socklen_t length = sizeof sender;
-    ssize_t n = ::recvfrom(handle, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender),
-                           &length);
+    ssize_t n =
+        ::recvfrom(handle, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender), &length);
     if (n < 0) return false;
     datagram->assign(buffer, buffer + n);
     if (from) *from = sender;

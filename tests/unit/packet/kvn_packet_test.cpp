@@ -32,9 +32,10 @@ void ExpectReadPastEnd(KVNPacket& packet) {
 
 TEST(KVNPacketBuild, FieldsAreWrittenMostSignificantByteFirst) {
     KVNPacket packet;
-    packet << short(65) << long(16909060) << char('Z') << long(-2) << "abc" << "";
+    packet << short(65) << long(16909060) << char('Z') << long(-2) << "abc"
+           << "";
     EXPECT_EQ(BodyOf(packet), (std::vector<unsigned char>{0x00, 0x41, 0x01, 0x02, 0x03, 0x04, 'Z',
-                                                         0xFF, 0xFF, 0xFF, 0xFE, 'a', 'b', 'c'}));
+                                                          0xFF, 0xFF, 0xFF, 0xFE, 'a', 'b', 'c'}));
     EXPECT_EQ(packet.GetPacketID(), 65);
 }
 
@@ -79,8 +80,8 @@ TEST(KVNPacketBuild, DestroyEmptiesAndTakesAFreshBlock) {
 }
 
 TEST(KVNPacketRead, SignedAndUnsignedReadersShareTheBytes) {
-    unsigned char bytes[] = {0, 0, 0, 0, 0xFF, 0xFE, 0xFF, 0xFE, 0x80, 0x00, 0x00, 0x01, 0x80, 0x00,
-                             0x00, 0x01, 0xC8, 0xC8};
+    unsigned char bytes[] = {0,    0,    0,    0,    0xFF, 0xFE, 0xFF, 0xFE, 0x80,
+                             0x00, 0x00, 0x01, 0x80, 0x00, 0x00, 0x01, 0xC8, 0xC8};
     KVNPacket packet;
     ASSERT_EQ(packet.SetBuffer(bytes, sizeof bytes), 1);
     short s;

@@ -10,14 +10,14 @@ namespace patchtest {
 
 // A fresh directory removed with everything in it at the end of the test.
 class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& relative) const { return path_ / relative; }
+public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& relative) const { return path_ / relative; }
 
- private:
-  std::filesystem::path path_;
+private:
+    std::filesystem::path path_;
 };
 
 // Every file (by content) and directory (as "<dir>") under a root, by relative path.

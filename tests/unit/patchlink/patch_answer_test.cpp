@@ -34,8 +34,8 @@ TEST(PatchAnswer, RefusalKeepsAlternativesInOrder) {
 // Every proper prefix of a valid answer is incomplete, never a shorter
 // answer or garbage: that is what lets the receiver gather across reads.
 TEST(PatchAnswer, EveryPrefixIsIncomplete) {
-    for (const Bytes& whole : {Header(9, 100, "abc.rtp"), Refusal(1, {{1, "a"}, {2, "bc"}}),
-                               Refusal(3, {})}) {
+    for (const Bytes& whole :
+         {Header(9, 100, "abc.rtp"), Refusal(1, {{1, "a"}, {2, "bc"}}), Refusal(3, {})}) {
         for (size_t n = 0; n < whole.size(); ++n)
             EXPECT_EQ(PatchAnswer::Parse(whole.data(), n).kind, PatchAnswer::Kind::kIncomplete)
                 << "prefix " << n;

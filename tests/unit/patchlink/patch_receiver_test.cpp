@@ -16,8 +16,9 @@ namespace {
 constexpr uint32_t kTarget = 8;
 
 uint32_t Offset(const Bytes& b) {
-    return b.size() == 4 ? (uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3])
-                         : 0xFFFFFFFFu;
+    return b.size() == 4
+               ? (uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3])
+               : 0xFFFFFFFFu;
 }
 
 // The usual server: greets, takes the request, sends the header, takes the
@@ -76,7 +77,8 @@ TEST_F(ReceiverTest, NewFileIsFetchedWholeAndCompletes) {
     EXPECT_EQ(run::workingVersion, kTarget);
     EXPECT_EQ(run::patchTargetVersion, kTarget);
     EXPECT_STREQ(run::patchFileName.load(), "p7to8.rtp");
-    EXPECT_TRUE(FileContent("p7to8.rtp") == std::string(server->content.begin(), server->content.end()));
+    EXPECT_TRUE(FileContent("p7to8.rtp") ==
+                std::string(server->content.begin(), server->content.end()));
     EXPECT_TRUE(Traced("Woohoo on Update\r\n"));
     EXPECT_TRUE(Traced("TTTTTTT: "));
     EXPECT_TRUE(Traced("p7to8.rtp"));
@@ -105,7 +107,8 @@ TEST_F(ReceiverTest, ExistingFileIsResumedAtItsEnd) {
     EXPECT_EQ(server->offset, 1000u);
     EXPECT_EQ(countAtOffset, 1000u);
     EXPECT_EQ(run::downloadComplete, 1);
-    EXPECT_TRUE(FileContent("data.rtp") == std::string(server->content.begin(), server->content.end()));
+    EXPECT_TRUE(FileContent("data.rtp") ==
+                std::string(server->content.begin(), server->content.end()));
 }
 
 class WholeFetchTest : public ReceiverTest, public ::testing::WithParamInterface<const char*> {};
@@ -119,7 +122,8 @@ TEST_P(WholeFetchTest, NamesEndingInTOrXAreFetchedWhole) {
     SendVersionRequest();
     ASSERT_TRUE(Finished());
     EXPECT_EQ(server->offset, 0u);
-    EXPECT_TRUE(FileContent(server->name) == std::string(server->content.begin(), server->content.end()));
+    EXPECT_TRUE(FileContent(server->name) ==
+                std::string(server->content.begin(), server->content.end()));
 }
 INSTANTIATE_TEST_SUITE_P(AnyCase, WholeFetchTest,
                          ::testing::Values("patch.rtx", "PATCH.RTX", "notes.txt", "NOTES.TXT"));
@@ -354,9 +358,12 @@ TEST_P(MalformedTest, NothingWrittenAndDownloadEndsIncomplete) {
     EXPECT_EQ(CountTouches(platform::UiTouch::kRepaint), 1);
 }
 
-Bytes NameLength(uint16_t length) { return Cat({U32(kTarget), U32(10), U16(length), Text("x.rtp")}); }
+Bytes NameLength(uint16_t length) {
+    return Cat({U32(kTarget), U32(10), U16(length), Text("x.rtp")});
+}
 Bytes HostLength(uint16_t length) {
-    return Cat({U32(0), Bytes{1}, U16(2), U16(80), U16(1), Text("a"), U16(81), U16(length), Text("b")});
+    return Cat(
+        {U32(0), Bytes{1}, U16(2), U16(80), U16(1), Text("a"), U16(81), U16(length), Text("b")});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -403,7 +410,8 @@ TEST_F(ReceiverTest, LocalFileLongerThanAnnouncedIsFetchedAgain) {
     ASSERT_TRUE(Finished());
     EXPECT_EQ(server->offset, 0u);
     EXPECT_EQ(run::downloadComplete, 1);
-    EXPECT_TRUE(FileContent("long.rtp") == std::string(server->content.begin(), server->content.end()));
+    EXPECT_TRUE(FileContent("long.rtp") ==
+                std::string(server->content.begin(), server->content.end()));
 }
 
 TEST_F(ReceiverTest, BytesBeyondTheAnnouncedSizeAreNotWritten) {
@@ -449,9 +457,11 @@ TEST_F(ReceiverTest, ProgressRepaintsAtMostEvery250Ms) {
     run::lastSendTick = 0xFFFFFFA0u;
     // Tick at each chunk, and whether that chunk repaints (> 250 ms since
     // the last repaint).
-    const std::vector<std::pair<uint32_t, bool>> steps = {
-        {0xFFFFFFA0u + 100, false}, {0xFFFFFFA0u + 250, false}, {0xFFFFFFA0u + 251, true},
-        {0xFFFFFFA0u + 400, false}, {0xFFFFFFA0u + 502, true}};
+    const std::vector<std::pair<uint32_t, bool>> steps = {{0xFFFFFFA0u + 100, false},
+                                                          {0xFFFFFFA0u + 250, false},
+                                                          {0xFFFFFFA0u + 251, true},
+                                                          {0xFFFFFFA0u + 400, false},
+                                                          {0xFFFFFFA0u + 502, true}};
     std::vector<int> repaints;
     Start([&](PeerSocket& peer) {
         peer.Send({1});

@@ -10,9 +10,9 @@ TEST(ProgressLine, ScalesAtTheThousandAndMillionEdges) {
         double value;
         char unit;
     };
-    for (const Case& c : {Case{0, 0, 'b'}, Case{1000, 1000, 'b'}, Case{1001, 1, 'k'},
-                          Case{1999, 1, 'k'}, Case{1000000, 1000, 'k'},
-                          Case{1500000, 1.5, 'M'}, Case{0xFFFFFFFFu, 4294.967295, 'M'}}) {
+    for (const Case& c :
+         {Case{0, 0, 'b'}, Case{1000, 1000, 'b'}, Case{1001, 1, 'k'}, Case{1999, 1, 'k'},
+          Case{1000000, 1000, 'k'}, Case{1500000, 1.5, 'M'}, Case{0xFFFFFFFFu, 4294.967295, 'M'}}) {
         ProgressLine::Amount a = ProgressLine::Scale(c.bytes);
         EXPECT_DOUBLE_EQ(a.value, c.value) << c.bytes;
         EXPECT_EQ(a.unit, c.unit) << c.bytes;
@@ -37,7 +37,8 @@ TEST(ProgressLine, ForeignFormatsAreNeverHandedToPrintf) {
                             "%s %*f %c %f %c", "%s %f %s %f %c", "%ls %f %c %f %c"}) {
         EXPECT_FALSE(ProgressLine::IsProgressFormat(bad)) << bad;
         char expected[100];
-        std::snprintf(expected, sizeof expected, ProgressLine::kFallbackFormat, "n", 2.0, 'b', 3.0, 'b');
+        std::snprintf(expected, sizeof expected, ProgressLine::kFallbackFormat, "n", 2.0, 'b', 3.0,
+                      'b');
         EXPECT_EQ(ProgressLine::Format(bad, "n", 2, 3), expected) << bad;
     }
     EXPECT_FALSE(ProgressLine::IsProgressFormat(nullptr));

@@ -90,12 +90,13 @@ TEST(StreamConnection, ReceiveReturnsWhatArrivedAndZeroWhenNotWaiting) {
 TEST(StreamConnection, FailedConnectReturnsZeroAndStaysStarted) {
     // A listener that is closed again leaves a port that refuses.
     uint16_t port;
-    { ScriptedPeer closed([](PeerSocket&) {});
-      port = closed.Port();
-      StreamConnection once;
-      ConnectTo(once, port);
-      once.Connect();
-      once.Close();
+    {
+        ScriptedPeer closed([](PeerSocket&) {});
+        port = closed.Port();
+        StreamConnection once;
+        ConnectTo(once, port);
+        once.Connect();
+        once.Close();
     }
     StreamConnection c;
     ConnectTo(c, port);
@@ -125,9 +126,7 @@ TEST(StreamConnection, LongHostTextsAreCut) {
 }
 
 // The text the error box shows, as the native seam prints it.
-std::string ErrorBox() {
-    return std::string("\\[Error Message\\] ") + GetLanguageText(85);
-}
+std::string ErrorBox() { return std::string("\\[Error Message\\] ") + GetLanguageText(85); }
 
 void ConnectToUnresolvableHost() {
     patchConnection.SetHost("no-such-host.invalid");

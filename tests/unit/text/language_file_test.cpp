@@ -162,7 +162,8 @@ TEST_F(LanguageFile, WrittenDefaultFileHoldsTheBuiltInTextsAtTheirNumbers) {
         const std::string expected = builtIn ? builtIn : "Text " + std::to_string(number);
         EXPECT_EQ(std::string(GetLanguageText(number)), expected) << number;
     }
-    EXPECT_STREQ(GetLanguageText(kHighestTextNumber + 1), GetDefaultLanguageText(kHighestTextNumber));
+    EXPECT_STREQ(GetLanguageText(kHighestTextNumber + 1),
+                 GetDefaultLanguageText(kHighestTextNumber));
 }
 
 }  // namespace

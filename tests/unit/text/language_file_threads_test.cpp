@@ -9,7 +9,9 @@
 
 namespace {
 
-std::string ExpectedText(int number) { return "text " + std::to_string(number) + std::string(200, 'x'); }
+std::string ExpectedText(int number) {
+    return "text " + std::to_string(number) + std::string(200, 'x');
+}
 
 // Two threads (as the main thread and the download receiver do) look up
 // different texts at the same time; each must read its own text, complete,
@@ -17,7 +19,8 @@ std::string ExpectedText(int number) { return "text " + std::to_string(number) +
 TEST(LanguageFileThreads, ConcurrentLookupsEachSeeTheirOwnText) {
     TempDir dir;
     std::string contents;
-    for (int number = 1; number <= 300; ++number) contents += "* comment\r\n" + ExpectedText(number) + "\r\n";
+    for (int number = 1; number <= 300; ++number)
+        contents += "* comment\r\n" + ExpectedText(number) + "\r\n";
     dir.WriteFile("Language.Txt", contents);
     ASSERT_TRUE(OpenLanguageFile());
 

@@ -19,8 +19,8 @@ long RunChild(const std::string& scene, const std::string& testName,
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                  &startup, &process);
+    BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                  nullptr, &startup, &process);
     SetEnvironmentVariableA("MRL_CHILD", nullptr);
     if (!started) return -2;
     watch(process.dwProcessId);

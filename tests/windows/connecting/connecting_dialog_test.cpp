@@ -131,7 +131,8 @@ struct Scaling {
 };
 void PrintTo(const Scaling& s, std::ostream* out) { *out << s.bytes << " bytes"; }
 
-class ConnectingDialogScaling : public ConnectingDialog, public ::testing::WithParamInterface<Scaling> {};
+class ConnectingDialogScaling : public ConnectingDialog,
+                                public ::testing::WithParamInterface<Scaling> {};
 
 TEST_P(ConnectingDialogScaling, ProgressLineScalesBothCounts) {
     HWND dialog = Open();
@@ -212,12 +213,8 @@ private:
     std::thread thread_;
 };
 
-void SendAll(SOCKET s, const std::string& bytes) {
-    send(s, bytes.data(), int(bytes.size()), 0);
-}
-std::string U32(uint32_t v) {
-    return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-}
+void SendAll(SOCKET s, const std::string& bytes) { send(s, bytes.data(), int(bytes.size()), 0); }
+std::string U32(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
 
 class DownloadStep : public ConnectingDialog {
 protected:
@@ -305,7 +302,8 @@ TEST_F(ConnectingDialog, UnresolvableHostShowsText85AndExits233) {
 }
 
 TEST_F(ConnectingDialog, PeerClosingMidTransferShowsText85AndExits233) {
-    long code = RunChild("peer-closes", "ConnectingChild.PeerClosesMidTransfer", ExpectNetworkErrorBox);
+    long code =
+        RunChild("peer-closes", "ConnectingChild.PeerClosesMidTransfer", ExpectNetworkErrorBox);
     EXPECT_EQ(code, 233);
     DeleteFileA("cut.rtp");
 }
@@ -344,7 +342,8 @@ void ServeThenClose(SOCKET listener) {
     const char greeting = 1;
     send(peer, &greeting, 1, 0);
     recv(peer, buffer, 4, MSG_WAITALL);
-    const char header[] = {0, 0, 0, 8, 0, 0, 0x13, (char)0x88, 0, 7, 'c', 'u', 't', '.', 'r', 't', 'p'};
+    const char header[] = {0, 0,   0,   8,   0,   0,   0x13, (char)0x88, 0,
+                           7, 'c', 'u', 't', '.', 'r', 't',  'p'};
     send(peer, header, sizeof header, 0);
     recv(peer, buffer, 4, MSG_WAITALL);
     std::string part(1200, 'z');

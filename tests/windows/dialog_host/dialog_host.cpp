@@ -42,8 +42,7 @@ struct Options {
 };
 
 bool ParseOptions(int argc, char** argv, Options* options) {
-    if (argc < 2)
-        return false;
+    if (argc < 2) return false;
     options->mode = argv[1];
     for (int i = 2; i < argc; ++i) {
         std::string name = argv[i];
@@ -51,8 +50,7 @@ bool ParseOptions(int argc, char** argv, Options* options) {
             options->endFirst = true;
             continue;
         }
-        if (i + 1 >= argc)
-            return false;
+        if (i + 1 >= argc) return false;
         const char* value = argv[++i];
         if (name == "--address")
             options->address = value;
@@ -78,15 +76,14 @@ int RunServerDialog(const Options& options) {
     OpenLanguageFile();
     for (int i = 0; i < kStartupTextCount; ++i)
         CopyCut(startupTexts[i], GetLanguageText(kFirstStartupText + i), kStartupTextSize);
-    if (options.address)
-        CopyCut(run::gameServerAddress, options.address, run::kAddressSize);
+    if (options.address) CopyCut(run::gameServerAddress, options.address, run::kAddressSize);
     run::proxyEnabled.store(options.proxy);
     run::serverChoiceLocked.store(options.locked);
 
     for (int showing = 0; showing < options.showings; ++showing) {
-        INT_PTR result = ::DialogBoxParamA(::GetModuleHandleA(nullptr),
-                                           MAKEINTRESOURCEA(IDD_SERVER_DIALOG), nullptr,
-                                           ServerDialogProc, 0);
+        INT_PTR result =
+            ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_SERVER_DIALOG),
+                              nullptr, ServerDialogProc, 0);
         std::printf("result=%d\naddress=%s\nproxy=%d\nproxyAddress=%s\nlink=%s\ndescription=%s\n",
                     static_cast<int>(result), run::gameServerAddress, run::proxyEnabled.load(),
                     run::proxyAddress, linkTargetText, startupTexts[kServerDescriptionText]);
@@ -109,10 +106,8 @@ int RunProgressDialog(const Options& options) {
     bool searching = options.mode == "searching";
     shownDialog = searching ? &searchingDialog : &patchingDialog;
     shownThread = searching ? SearchingDialogThread : PatchingDialogThread;
-    if (!shownDialog->StartThread(HostThread))
-        return 3;
-    if (options.endFirst)
-        shownDialog->End(0);
+    if (!shownDialog->StartThread(HostThread)) return 3;
+    if (options.endFirst) shownDialog->End(0);
     DWORD start = ::GetTickCount();
     bool ended = false;
     while (!threadEnded.load()) {
@@ -122,8 +117,7 @@ int RunProgressDialog(const Options& options) {
             shownDialog->End(0);
             ended = true;
         }
-        if (elapsed > 120000)
-            return 4;  // nobody closed it
+        if (elapsed > 120000) return 4;  // nobody closed it
     }
     std::printf("closed\n");
     std::fflush(stdout);
@@ -134,23 +128,20 @@ int RunProgressDialog(const Options& options) {
 
 int RecordOpened(const char* text) {
     FILE* log = std::fopen("opened.log", "ab");
-    if (!log)
-        return 5;
+    if (!log) return 5;
     std::fprintf(log, "%s\n", text);
     std::fclose(log);
     return 0;
 }
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::string(argv[1]) == "record")
-        return RecordOpened(argv[2]);
+    if (argc == 3 && std::string(argv[1]) == "record") return RecordOpened(argv[2]);
     Options options;
     if (!ParseOptions(argc, argv, &options)) {
         std::fprintf(stderr, "usage: dialog_host server|searching|patching [options]\n");
         return 2;
     }
-    if (options.mode == "server")
-        return RunServerDialog(options);
+    if (options.mode == "server") return RunServerDialog(options);
     if (options.mode == "searching" || options.mode == "patching")
         return RunProgressDialog(options);
     std::fprintf(stderr, "unknown mode %s\n", options.mode.c_str());

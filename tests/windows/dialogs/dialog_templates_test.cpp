@@ -34,23 +34,38 @@ struct Template {
 class Reader {
 public:
     explicit Reader(const BYTE* start) : base(start), p(start) {}
-    WORD Word() { WORD v; std::memcpy(&v, p, 2); p += 2; return v; }
-    DWORD Dword() { DWORD v; std::memcpy(&v, p, 4); p += 4; return v; }
+    WORD Word() {
+        WORD v;
+        std::memcpy(&v, p, 2);
+        p += 2;
+        return v;
+    }
+    DWORD Dword() {
+        DWORD v;
+        std::memcpy(&v, p, 4);
+        p += 4;
+        return v;
+    }
     short Short() { return static_cast<short>(Word()); }
     BYTE Byte() { return *p++; }
     void AlignDword() { p = base + ((p - base + 3) & ~3); }
     std::string Text() {
         std::string out;
-        for (WORD c; (c = Word()) != 0;)
-            out += static_cast<char>(c);
+        for (WORD c; (c = Word()) != 0;) out += static_cast<char>(c);
         return out;
     }
     // A name or an ordinal (0xFFFF then the number); "" for none.
     std::string NameOrOrdinal() {
         WORD first;
         std::memcpy(&first, p, 2);
-        if (first == 0) { p += 2; return ""; }
-        if (first == 0xFFFF) { p += 2; return "#" + std::to_string(Word()); }
+        if (first == 0) {
+            p += 2;
+            return "";
+        }
+        if (first == 0xFFFF) {
+            p += 2;
+            return "#" + std::to_string(Word());
+        }
         return Text();
     }
     void Skip(size_t n) { p += n; }
@@ -65,8 +80,7 @@ std::string ClassName(const std::string& raw) {
     static const char* const kKnown[][2] = {
         {"#128", "Button"}, {"#129", "Edit"}, {"#130", "Static"}, {"#133", "ComboBox"}};
     for (const auto& known : kKnown) {
-        if (raw == known[0] || ::lstrcmpiA(raw.c_str(), known[1]) == 0)
-            return known[1];
+        if (raw == known[0] || ::lstrcmpiA(raw.c_str(), known[1]) == 0) return known[1];
     }
     return raw;
 }
@@ -76,8 +90,7 @@ Template Load(uint16_t id) {
     HRSRC found = ::FindResourceA(module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(5));  // RT_DIALOG
     EXPECT_NE(found, nullptr) << "template " << id;
     Template t;
-    if (!found)
-        return t;
+    if (!found) return t;
     Reader r(static_cast<const BYTE*>(::LockResource(::LoadResource(module, found))));
     bool extended = false;
     {
@@ -86,7 +99,9 @@ Template Load(uint16_t id) {
     }
     WORD count;
     if (extended) {
-        r.Word(); r.Word(); r.Dword();
+        r.Word();
+        r.Word();
+        r.Dword();
         t.exStyle = r.Dword();
         t.style = r.Dword();
     } else {
@@ -94,13 +109,20 @@ Template Load(uint16_t id) {
         t.exStyle = r.Dword();
     }
     count = r.Word();
-    t.x = r.Short(); t.y = r.Short(); t.cx = r.Short(); t.cy = r.Short();
+    t.x = r.Short();
+    t.y = r.Short();
+    t.cx = r.Short();
+    t.cy = r.Short();
     r.NameOrOrdinal();  // menu
     r.NameOrOrdinal();  // class
     t.title = r.Text();
     if (t.style & DS_SETFONT) {
         t.pointSize = r.Word();
-        if (extended) { r.Word(); r.Byte(); r.Byte(); }
+        if (extended) {
+            r.Word();
+            r.Byte();
+            r.Byte();
+        }
         t.font = r.Text();
     }
     for (WORD i = 0; i < count; ++i) {
@@ -114,7 +136,10 @@ Template Load(uint16_t id) {
             item.style = r.Dword();
             item.exStyle = r.Dword();
         }
-        item.x = r.Short(); item.y = r.Short(); item.cx = r.Short(); item.cy = r.Short();
+        item.x = r.Short();
+        item.y = r.Short();
+        item.cx = r.Short();
+        item.cy = r.Short();
         item.id = extended ? static_cast<int32_t>(r.Dword()) : static_cast<int16_t>(r.Word());
         item.cls = ClassName(r.NameOrOrdinal());
         item.text = r.NameOrOrdinal();
@@ -199,8 +224,8 @@ TEST(DialogTemplatesTest, PictureIs144By350With256Colours) {
     HRSRC found = ::FindResourceA(module, MAKEINTRESOURCEA(IDB_SERVER_PICTURE),
                                   MAKEINTRESOURCEA(2));  // RT_BITMAP
     ASSERT_NE(found, nullptr);
-    const auto* info = static_cast<const BITMAPINFOHEADER*>(
-        ::LockResource(::LoadResource(module, found)));
+    const auto* info =
+        static_cast<const BITMAPINFOHEADER*>(::LockResource(::LoadResource(module, found)));
     EXPECT_EQ(info->biWidth, 144);
     EXPECT_EQ(info->biHeight, 350);
     EXPECT_EQ(info->biBitCount, 8);

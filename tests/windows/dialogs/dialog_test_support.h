@@ -14,8 +14,7 @@ constexpr int kNoIdStatic = 0xFFFF;
 inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000) {
     DWORD start = ::GetTickCount();
     while (!condition()) {
-        if (::GetTickCount() - start > timeoutMs)
-            return false;
+        if (::GetTickCount() - start > timeoutMs) return false;
         ::Sleep(10);
     }
     return true;

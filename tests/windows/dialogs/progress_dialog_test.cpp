@@ -30,8 +30,7 @@ uint32_t TestDialogThread(void*) {
 // left from an earlier start).
 HWND StartAndWaitForBox(ProgressDialog& dialog, uint32_t (*thread)(void*)) {
     WndDialog* previous = dialog.Dialog();
-    if (!dialog.StartThread(thread))
-        return nullptr;
+    if (!dialog.StartThread(thread)) return nullptr;
     if (!WaitUntil([&] { return dialog.Dialog() != nullptr && dialog.Dialog() != previous; }))
         return nullptr;
     return WaitForBox(dialog.Dialog()->Index());
@@ -109,8 +108,7 @@ TEST(ProgressDialogDeathTest, CancelButtonRunsTheRegisteredHandlerOnTheDialogsTh
     EXPECT_EXIT(
         {
             HWND box = StartAndWaitForBox(handlerDialog, HandlerDialogThread);
-            if (!box)
-                ::ExitProcess(98);
+            if (!box) ::ExitProcess(98);
             ::PostMessageA(::GetDlgItem(box, 2), BM_CLICK, 0, 0);
             ::Sleep(5000);
             ::ExitProcess(99);
@@ -121,8 +119,7 @@ TEST(ProgressDialogDeathTest, CancelButtonRunsTheRegisteredHandlerOnTheDialogsTh
 // Cancel and Escape end the whole process with 234, whichever dialog got it.
 void ClickCancelOf(ProgressDialog& dialog, uint32_t (*thread)(void*), bool escape) {
     HWND box = StartAndWaitForBox(dialog, thread);
-    if (!box)
-        ::ExitProcess(98);
+    if (!box) ::ExitProcess(98);
     if (escape)
         ::PostMessageA(box, WM_KEYDOWN, VK_ESCAPE, 0);
     else

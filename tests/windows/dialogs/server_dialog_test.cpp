@@ -49,16 +49,19 @@ void MakeInstall(const std::vector<Server>* servers, const std::string& text82 =
     ::SetCurrentDirectoryA(dir.c_str());
     ::DeleteFileA("ServerList.Txt");
     std::ofstream language("Language.Txt", std::ios::binary);
-    for (int i = 1; i <= 77; ++i)
-        language << "Text " << i << "\r\n";
-    language << "Game Server\r\nLink caption 79\r\n" << text80 << "\r\nHint 81\r\n" << text82
-             << "\r\n";
+    for (int i = 1; i <= 77; ++i) language << "Text " << i << "\r\n";
+    language << "Game Server\r\nLink caption 79\r\n"
+             << text80 << "\r\nHint 81\r\n"
+             << text82 << "\r\n";
     language.close();
     if (servers) {
         std::ofstream list("ServerList.Txt");
         for (const Server& s : *servers)
-            list << s.name << "\n" << s.address << "\n-\n" << s.description << "\n"
-                 << s.linkCaption << "\n" << s.linkTarget << "\n";
+            list << s.name << "\n"
+                 << s.address << "\n-\n"
+                 << s.description << "\n"
+                 << s.linkCaption << "\n"
+                 << s.linkTarget << "\n";
     }
 }
 
@@ -94,8 +97,7 @@ public:
         Settle();
     }
     ~ShownDialog() {
-        if (!ended.load() && box)
-            ::EndDialog(box, -5);  // works across threads under Wine
+        if (!ended.load() && box) ::EndDialog(box, -5);  // works across threads under Wine
         thread.join();
     }
 
@@ -128,10 +130,8 @@ public:
     void Type(const std::string& text) {
         HWND edit = ::FindWindowExA(Item(IDC_SERVER_COMBO), nullptr, "Edit", nullptr);
         ::SendMessageA(edit, EM_SETSEL, 0, -1);
-        if (text.empty())
-            ::SendMessageA(edit, WM_CHAR, VK_BACK, 0);
-        for (char c : text)
-            ::SendMessageA(edit, WM_CHAR, static_cast<unsigned char>(c), 0);
+        if (text.empty()) ::SendMessageA(edit, WM_CHAR, VK_BACK, 0);
+        for (char c : text) ::SendMessageA(edit, WM_CHAR, static_cast<unsigned char>(c), 0);
         Settle();
     }
     // What picking an entry of the list does.
@@ -176,8 +176,7 @@ TEST(ServerDialogTest, EveryListedServerOnceAndTheFirstPreselectedWhenNoneWasSet
     // The posted command made the description and the link follow it.
     const Server* first = nullptr;
     for (const Server& s : kThree)
-        if (s.name == entries[0])
-            first = &s;
+        if (s.name == entries[0]) first = &s;
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(dialog.Text(IDC_SERVER_DESCRIPTION), first->description);
     EXPECT_EQ(dialog.Text(IDC_SERVER_LINK), first->linkCaption);
@@ -317,7 +316,8 @@ int LabelTextWidth(HWND label) {
     char text[100] = {};
     ::GetWindowTextA(label, text, sizeof text);
     HDC dc = ::GetDC(label);
-    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(label, WM_GETFONT, 0, 0)));
+    HGDIOBJ old =
+        ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(label, WM_GETFONT, 0, 0)));
     SIZE size{};
     ::GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &size);
     ::SelectObject(dc, old);

@@ -32,8 +32,7 @@ public:
         });
     }
     ~BoxThread() {
-        if (thread.joinable())
-            thread.join();
+        if (thread.joinable()) thread.join();
     }
     WndDialog* Dialog() {
         WaitUntil([this] { return dialog.load() != nullptr; });

@@ -116,8 +116,7 @@ TEST(WndProcTest, EscapeClosesAndClosingEndsTheProcessWithZero) {
             window.Create(nullptr, nullptr);
             ::SendMessageA(window.Handle(), WM_KEYDOWN, VK_ESCAPE, 0);
             MSG msg;
-            while (::GetMessageA(&msg, nullptr, 0, 0) > 0)
-                ::DispatchMessageA(&msg);
+            while (::GetMessageA(&msg, nullptr, 0, 0) > 0) ::DispatchMessageA(&msg);
             ::ExitProcess(99);  // not reached: WM_CLOSE ends the process
         },
         ::testing::ExitedWithCode(0), "");

@@ -13,9 +13,9 @@
 
 TEST(SilentMode, OnlyTheExactTextIsSilent) {
     EXPECT_TRUE(IsSilentCommandLine("Amber Kite"));
-    for (const char* other : {"", "Amber Kite ", " Amber Kite", "amber kite", "Amber  Kite",
-                              "\"Amber Kite\"", "Amber Kite\t", "Amber", "Amber Kites",
-                              "Amber KitE", "Amber Kite\r\n"})
+    for (const char* other :
+         {"", "Amber Kite ", " Amber Kite", "amber kite", "Amber  Kite", "\"Amber Kite\"",
+          "Amber Kite\t", "Amber", "Amber Kites", "Amber KitE", "Amber Kite\r\n"})
         EXPECT_FALSE(IsSilentCommandLine(other)) << '[' << other << ']';
     EXPECT_FALSE(IsSilentCommandLine(nullptr));
 }

@@ -13,8 +13,8 @@ namespace {
 TEST(FirstRunDefaults, ComeInTheirFixedOrder) {
     const std::vector<FirstRunDefault> values = FirstRunDefaults();
     ASSERT_EQ(values.size(), 297u);
-    const char* head[] = {"AccountName", "AccountPassword", "Music",   "SoundFX", "GamaCorrection",
-                          "SavePassword", "Proxy",          "Dither",  "OnlyBox"};
+    const char* head[] = {"AccountName",  "AccountPassword", "Music",  "SoundFX", "GamaCorrection",
+                          "SavePassword", "Proxy",           "Dither", "OnlyBox"};
     for (size_t i = 0; i < 9; ++i) EXPECT_EQ(values[i].name, head[i]) << i;
     EXPECT_EQ(values[9].name, "Macro1:1a");
     EXPECT_EQ(values[10].name, "Macro1:1b");

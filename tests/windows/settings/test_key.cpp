@@ -14,9 +14,7 @@ TestKey::TestKey()
     RegDeleteTreeA(HKEY_CURRENT_USER, path_.c_str());
 }
 
-TestKey::~TestKey() {
-    RegDeleteTreeA(HKEY_CURRENT_USER, path_.c_str());
-}
+TestKey::~TestKey() { RegDeleteTreeA(HKEY_CURRENT_USER, path_.c_str()); }
 
 bool TestKey::ReadRaw(const char* name, DWORD* type, std::string* data) const {
     HKEY key = nullptr;
@@ -27,8 +25,8 @@ bool TestKey::ReadRaw(const char* name, DWORD* type, std::string* data) const {
     LONG result = RegQueryValueExA(key, name, nullptr, type, nullptr, &size);
     if (result == ERROR_SUCCESS) {
         data->assign(size, '\0');
-        result = RegQueryValueExA(key, name, nullptr, type,
-                                  reinterpret_cast<BYTE*>(&(*data)[0]), &size);
+        result =
+            RegQueryValueExA(key, name, nullptr, type, reinterpret_cast<BYTE*>(&(*data)[0]), &size);
         data->resize(size);
     }
     RegCloseKey(key);
