@@ -146,7 +146,7 @@ void ChooseGameServer() {
     if (!run::silentMode) {
         ShowServerSelection();
         settings.WriteProfileStringA("MRLServerIP", run::gameServerAddress);
-        settings.WriteProfileInt("Proxy", uint32_t(run::proxyEnabled.load()));
+        settings.WriteProfileInt("Proxy", uint32_t(run::proxyEnabled));
     }
     searchingDialog.StartThread(SearchingDialogThread);
     run::doneFlag = 0;

@@ -11,6 +11,7 @@ add_library(mrl_driver STATIC
   ${driver_dir}/install_check.cpp
   ${driver_dir}/patch_library.cpp
   ${driver_dir}/registry_bootstrap.cpp
+  ${driver_dir}/run_state.cpp
   ${driver_dir}/silent_mode.cpp
   ${driver_dir}/startup.cpp)
 target_link_libraries(mrl_driver PUBLIC mrl_run_state mrl_text mrl_settings mrl_platform user32 gdi32)

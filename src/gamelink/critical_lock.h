@@ -1,29 +1,12 @@
-// A lock around one critical section, and a guard that holds it for a scope.
+// The lock of the game link's records and queues: a critical section with a
+// virtual destructor, so that a queue can be one. Held for a scope with
+// platform::CriticalSectionGuard, like every lock of the program.
 #pragma once
 
 #include "platform/sync.h"
 
-class CriticalLock {
+class CriticalLock : public platform::CriticalSection {
 public:
     CriticalLock() = default;
     virtual ~CriticalLock();
-    CriticalLock(const CriticalLock&) = delete;
-    CriticalLock& operator=(const CriticalLock&) = delete;
-
-    void Enter() { section.Enter(); }
-    void Leave() { section.Leave(); }
-
-private:
-    platform::CriticalSection section;
-};
-
-class CriticalLockHold {
-public:
-    explicit CriticalLockHold(CriticalLock& held) : lock(held) { lock.Enter(); }
-    ~CriticalLockHold() { lock.Leave(); }
-    CriticalLockHold(const CriticalLockHold&) = delete;
-    CriticalLockHold& operator=(const CriticalLockHold&) = delete;
-
-private:
-    CriticalLock& lock;
 };

@@ -208,7 +208,7 @@ void DatagramEngine::ResendDue(PeerState& peer, uint32_t now) {
         DatagramRecord* record = peer.awaitingAck.Current();
         bool last;
         {
-            CriticalLockHold hold(record->lock);
+            platform::CriticalSectionGuard hold(record->lock);
             if (!DueTimeReached(now, record->dueTime)) continue;
             record->dueTime = kNotScheduled;
             if (record->retriesLeft > 0) --record->retriesLeft;
@@ -236,7 +236,7 @@ void DatagramEngine::DispatchSingle(DatagramRecord* record) {
 
 void DatagramEngine::QueueForSending(DatagramRecord* record) {
     {
-        CriticalLockHold hold(record->lock);
+        platform::CriticalSectionGuard hold(record->lock);
         ++record->pendingSends;
     }
     toSend.Append(record);
@@ -286,7 +286,7 @@ void DatagramEngine::HandleAcknowledgement(PeerState& peer, DatagramRecord* ack)
         {
             // One step under the lock: the send thread must never see the
             // flag without the entry that is about to be queued.
-            CriticalLockHold hold(record->lock);
+            platform::CriticalSectionGuard hold(record->lock);
             record->acknowledged = 1;
             ++record->pendingSends;
         }
@@ -322,13 +322,13 @@ bool DatagramEngine::SendNext() {
     if (!record) return false;
     bool transmit;
     {
-        CriticalLockHold hold(record->lock);
+        platform::CriticalSectionGuard hold(record->lock);
         transmit = !record->acknowledged && record->pendingSends != 0;
     }
     if (transmit) Transmit(record);
     bool release;
     {
-        CriticalLockHold hold(record->lock);
+        platform::CriticalSectionGuard hold(record->lock);
         --record->pendingSends;
         release = (record->retriesLeft == 0 || record->acknowledged) && record->pendingSends == 0;
         // The resend clock starts when the datagram actually left.

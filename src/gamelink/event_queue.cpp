@@ -3,18 +3,18 @@
 EventQueue::~EventQueue() = default;
 
 void EventQueue::Append(DatagramRecord* record) {
-    CriticalLockHold hold(*this);
+    platform::CriticalSectionGuard hold(*this);
     fifo.push_back(record);
     event.Set();
 }
 
 void EventQueue::AppendQuietly(DatagramRecord* record) {
-    CriticalLockHold hold(*this);
+    platform::CriticalSectionGuard hold(*this);
     fifo.push_back(record);
 }
 
 DatagramRecord* EventQueue::TakeFront() {
-    CriticalLockHold hold(*this);
+    platform::CriticalSectionGuard hold(*this);
     if (fifo.empty()) return nullptr;
     DatagramRecord* record = fifo.front();
     fifo.pop_front();
@@ -22,7 +22,7 @@ DatagramRecord* EventQueue::TakeFront() {
 }
 
 std::deque<DatagramRecord*> EventQueue::TakeAll() {
-    CriticalLockHold hold(*this);
+    platform::CriticalSectionGuard hold(*this);
     std::deque<DatagramRecord*> all;
     all.swap(fifo);
     return all;

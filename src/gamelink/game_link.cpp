@@ -61,7 +61,7 @@ void GameLink::Send(KVNPacket* packet) {
 }
 
 int GameLink::GetNextMessage(KVNPacket** packet) {
-    CriticalLockHold hold(messagesLock);
+    platform::CriticalSectionGuard hold(messagesLock);
     if (messages.empty()) return 0;
     *packet = messages.front();
     messages.pop_front();
@@ -74,7 +74,7 @@ void GameLink::Shutdown() {
 }
 
 void GameLink::AppendMessage(KVNPacket* packet) {
-    CriticalLockHold hold(messagesLock);
+    platform::CriticalSectionGuard hold(messagesLock);
     messages.push_back(packet);
 }
 

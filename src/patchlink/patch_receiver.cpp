@@ -2,9 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <mutex>
+#include "platform/sync.h"
 
-#include "driver/run_state.h"
+#include "run/download_state.h"
+#include "run/patch_server_list.h"
 #include "patchlink/stream_connection.h"
 #include "patchlink/wire_order.h"
 #include "platform/debug.h"
@@ -22,7 +23,7 @@ constexpr uint32_t kFilePauseMs = 100;
 
 // Names replaced by a later step stay alive until the process ends: the
 // connecting dialog may be painting with the old pointer on the main thread.
-std::mutex g_retiredLock;
+platform::CriticalSection g_retiredLock;
 std::vector<std::unique_ptr<char[]>> g_retiredNames;
 
 void PublishFileName(const std::string& name) {
@@ -30,7 +31,7 @@ void PublishFileName(const std::string& name) {
     std::memcpy(text, name.c_str(), name.size() + 1);
     char* old = run::patchFileName.exchange(text);
     if (old) {
-        std::lock_guard<std::mutex> hold(g_retiredLock);
+        platform::CriticalSectionGuard hold(g_retiredLock);
         g_retiredNames.emplace_back(old);
     }
 }

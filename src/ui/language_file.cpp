@@ -2,7 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <mutex>
+#include "platform/sync.h"
 
 #include "ui/default_texts.h"
 
@@ -11,7 +11,7 @@ namespace {
 // A line is read with a bound of 4999 bytes; a longer one reads as several.
 constexpr int kResultSize = 5000;
 
-std::mutex languageLock;
+platform::CriticalSection languageLock;
 std::FILE* languageFile = nullptr;  // guarded by languageLock
 
 // Each thread gets its own result, so a text stays intact while another
@@ -59,14 +59,14 @@ void ReadText(std::FILE* file, int number) {
 }  // namespace
 
 bool OpenLanguageFile() {
-    std::lock_guard<std::mutex> guard(languageLock);
+    platform::CriticalSectionGuard guard(languageLock);
     if (languageFile) std::fclose(languageFile);
     languageFile = std::fopen("Language.Txt", "rb");
     return languageFile != nullptr;
 }
 
 const char* GetLanguageText(int number) {
-    std::lock_guard<std::mutex> guard(languageLock);
+    platform::CriticalSectionGuard guard(languageLock);
     if (languageFile) {
         ReadText(languageFile, number);
     } else {
@@ -78,7 +78,7 @@ const char* GetLanguageText(int number) {
 }
 
 void CloseLanguageFile() {
-    std::lock_guard<std::mutex> guard(languageLock);
+    platform::CriticalSectionGuard guard(languageLock);
     if (languageFile) std::fclose(languageFile);
     languageFile = nullptr;
 }

@@ -79,7 +79,7 @@ void GameServer::Handle(const sockaddr_in& from, const uint8_t* bytes, int32_t l
 
 void GameServer::Log(const sockaddr_in& from, const std::string& note) {
     if (!log) return;
-    std::lock_guard<std::mutex> hold(logLock);
+    platform::CriticalSectionGuard hold(logLock);
     std::fprintf(log, "%s %s %s\n", UtcNow().c_str(), AddressText(from).c_str(), note.c_str());
     std::fflush(log);
 }

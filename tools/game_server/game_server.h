@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <atomic>
-#include <mutex>
+#include "platform/sync.h"
 #include <string>
 
 #include "gamelink/datagram_engine.h"
@@ -40,7 +40,7 @@ private:
 
     RequestHandler handler;
     std::FILE* log;
-    std::mutex logLock;
+    platform::CriticalSection logLock;
     std::atomic<uint64_t> answered{0};
     bool started = false;
     // The socket library stays started for as long as the engine exists.

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "driver/run_state.h"
+#include "run/download_state.h"
 #include "patchlink/progress_line.h"
 #include "resources/dialog_108_ids.h"
 #include "ui/language_file.h"

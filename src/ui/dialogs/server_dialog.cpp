@@ -6,7 +6,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "driver/run_state.h"
+#include "run/download_state.h"
+#include "run/server_choice.h"
 #include "packet/random_generator.h"
 #include "platform/debug.h"
 #include "resources/dialog_127_ids.h"
@@ -69,7 +70,7 @@ void FillServerList(HWND dialog, int count) {
 }
 
 void OnInitDialog(HWND dialog) {
-    if (run::serverChoiceLocked.load()) EnableItem(dialog, IDC_SERVER_COMBO, false);
+    if (run::serverChoiceLocked) EnableItem(dialog, IDC_SERVER_COMBO, false);
     run::dialogWindow.store(dialog);
 
     ::SetDlgItemTextA(dialog, IDC_SERVER_LINK, startupTexts[kLinkCaptionText]);
@@ -87,7 +88,7 @@ void OnInitDialog(HWND dialog) {
 
     CopyCut(linkTargetText, startupTexts[kLinkTargetText], kLinkTargetSize - 1);
 
-    if (run::proxyEnabled.load()) {
+    if (run::proxyEnabled) {
         ::CheckDlgButton(dialog, IDC_SERVER_PROXY_CHECK, BST_CHECKED);
         EnableItem(dialog, IDC_SERVER_PROXY_EDIT, true);
     }
@@ -112,8 +113,8 @@ void OnLinkButton(HWND dialog) {
 
 void OnProxyCheck(HWND dialog, WORD code) {
     if (code != BN_CLICKED) return;
-    int32_t enabled = run::proxyEnabled.load() == 0 ? 1 : 0;
-    run::proxyEnabled.store(enabled);
+    int32_t enabled = run::proxyEnabled == 0 ? 1 : 0;
+    run::proxyEnabled = enabled;
     EnableItem(dialog, IDC_SERVER_PROXY_EDIT, enabled != 0);
 }
 

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "driver/run_state.h"
+#include "run/download_state.h"
+#include "run/patch_server_list.h"
+#include "run/server_choice.h"
 #include "patchlink/stream_connection.h"
 #include "platform/debug.h"
 #include "platform/system.h"

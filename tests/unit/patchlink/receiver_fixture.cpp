@@ -8,7 +8,9 @@
 #include <iterator>
 #include <sstream>
 
-#include "driver/run_state.h"
+#include "run/download_state.h"
+#include "run/patch_server_list.h"
+#include "run/server_choice.h"
 #include "patchlink/patch_receiver.h"
 #include "patchlink/stream_connection.h"
 #include "patchlink/wire_order.h"

@@ -9,7 +9,9 @@
 #include <fstream>
 #include <thread>
 
-#include "driver/run_state.h"
+#include "run/download_state.h"
+#include "run/patch_server_list.h"
+#include "run/server_choice.h"
 #include "patchlink/patch_receiver.h"
 #include "patchlink/stream_connection.h"
 #include "patchlink/wire_order.h"

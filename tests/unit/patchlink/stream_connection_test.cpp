@@ -6,7 +6,9 @@
 #include <regex>
 #include <string>
 
-#include "driver/run_state.h"
+#include "run/download_state.h"
+#include "run/patch_server_list.h"
+#include "run/server_choice.h"
 #include "patchlink/patch_receiver.h"
 #include "platform/debug.h"
 #include "scripted_peer.h"

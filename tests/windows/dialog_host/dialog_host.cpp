@@ -22,7 +22,9 @@
 #include <cstring>
 #include <string>
 
-#include "driver/run_state.h"
+#include "run/download_state.h"
+#include "run/patch_server_list.h"
+#include "run/server_choice.h"
 #include "resources/dialog_127_ids.h"
 #include "ui/dialogs/dialog_threads.h"
 #include "ui/dialogs/server_dialog.h"
@@ -77,15 +79,15 @@ int RunServerDialog(const Options& options) {
     for (int i = 0; i < kStartupTextCount; ++i)
         CopyCut(startupTexts[i], GetLanguageText(kFirstStartupText + i), kStartupTextSize);
     if (options.address) CopyCut(run::gameServerAddress, options.address, run::kAddressSize);
-    run::proxyEnabled.store(options.proxy);
-    run::serverChoiceLocked.store(options.locked);
+    run::proxyEnabled = options.proxy;
+    run::serverChoiceLocked = options.locked;
 
     for (int showing = 0; showing < options.showings; ++showing) {
         INT_PTR result =
             ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_SERVER_DIALOG),
                               nullptr, ServerDialogProc, 0);
         std::printf("result=%d\naddress=%s\nproxy=%d\nproxyAddress=%s\nlink=%s\ndescription=%s\n",
-                    static_cast<int>(result), run::gameServerAddress, run::proxyEnabled.load(),
+                    static_cast<int>(result), run::gameServerAddress, run::proxyEnabled,
                     run::proxyAddress, linkTargetText, startupTexts[kServerDescriptionText]);
         std::fflush(stdout);
     }

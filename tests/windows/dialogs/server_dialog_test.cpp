@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "dialog_test_support.h"
-#include "driver/run_state.h"
+#include "run/download_state.h"
+#include "run/patch_server_list.h"
+#include "run/server_choice.h"
 #include "resources/dialog_127_ids.h"
 #include "ui/dialogs/server_dialog.h"
 #include "ui/language_file.h"
@@ -74,8 +76,8 @@ void StartRun(const char* address, int proxy = 0, int locked = 0) {
                       GetLanguageText(kFirstStartupText + i));
     std::snprintf(run::gameServerAddress, run::kAddressSize, "%s", address);
     run::proxyAddress[0] = '\0';
-    run::proxyEnabled.store(proxy);
-    run::serverChoiceLocked.store(locked);
+    run::proxyEnabled = proxy;
+    run::serverChoiceLocked = locked;
     run::dialogWindow.store(nullptr);
 }
 
@@ -251,10 +253,10 @@ TEST(ServerDialogTest, ProxyCheckBoxMirrorsTheFlagAndEnablesTheField) {
     ShownDialog dialog;
     EXPECT_EQ(::IsDlgButtonChecked(dialog.box, IDC_SERVER_PROXY_CHECK), BST_UNCHECKED);
     dialog.Click(IDC_SERVER_PROXY_CHECK);
-    EXPECT_EQ(run::proxyEnabled.load(), 1);
+    EXPECT_EQ(run::proxyEnabled, 1);
     EXPECT_TRUE(dialog.Enabled(IDC_SERVER_PROXY_EDIT));
     dialog.Click(IDC_SERVER_PROXY_CHECK);
-    EXPECT_EQ(run::proxyEnabled.load(), 0);
+    EXPECT_EQ(run::proxyEnabled, 0);
     EXPECT_FALSE(dialog.Enabled(IDC_SERVER_PROXY_EDIT));
     dialog.Click(IDC_SERVER_PROXY_CHECK);
     ::SetDlgItemTextA(dialog.box, IDC_SERVER_PROXY_EDIT, "proxy.lan:8080");
@@ -262,7 +264,7 @@ TEST(ServerDialogTest, ProxyCheckBoxMirrorsTheFlagAndEnablesTheField) {
     EXPECT_EQ(dialog.WaitForEnd(), 0);
     EXPECT_STREQ(run::gameServerAddress, "Greymoor");
     EXPECT_STREQ(run::proxyAddress, "proxy.lan:8080");
-    EXPECT_EQ(run::proxyEnabled.load(), 1);
+    EXPECT_EQ(run::proxyEnabled, 1);
 }
 
 TEST(ServerDialogTest, ProxyFromTheRegistryIsCheckedWithAnEmptyField) {
@@ -271,7 +273,7 @@ TEST(ServerDialogTest, ProxyFromTheRegistryIsCheckedWithAnEmptyField) {
     std::snprintf(run::proxyAddress, run::kAddressSize, "left.from.before");
     ShownDialog dialog;
     EXPECT_EQ(::IsDlgButtonChecked(dialog.box, IDC_SERVER_PROXY_CHECK), BST_CHECKED);
-    EXPECT_EQ(run::proxyEnabled.load(), 1);
+    EXPECT_EQ(run::proxyEnabled, 1);
     EXPECT_TRUE(dialog.Enabled(IDC_SERVER_PROXY_EDIT));
     EXPECT_EQ(dialog.Text(IDC_SERVER_PROXY_EDIT), "");
     dialog.Click(IDC_SERVER_CONNECT);

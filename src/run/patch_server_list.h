@@ -1,12 +1,15 @@
-// The patch servers named by the game server (and by refusing patch
-// servers): a FIFO that the driver takes from and both the driver and the
-// download receiver append to, always under run::ServerListLock.
+// The patch servers named by the game server and by refusing patch servers:
+// a FIFO that only the driver takes from, and that the driver (the game
+// server's answer) and the download receiver (a refusal's alternatives)
+// append to, always under run::ServerListLock.
 #pragma once
 
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
+
+#include "platform/sync.h"
 
 struct PatchServerEntry {
     uint16_t port = 0;
@@ -23,3 +26,10 @@ public:
 private:
     std::deque<std::unique_ptr<PatchServerEntry>> entries_;
 };
+
+namespace run {
+
+extern platform::CriticalSection ServerListLock;
+extern PatchServerList patchServerList;
+
+}  // namespace run

@@ -1,4 +1,4 @@
-#include "driver/patch_server_list.h"
+#include "run/patch_server_list.h"
 
 void PatchServerList::Append(std::unique_ptr<PatchServerEntry> entry) {
     entries_.push_back(std::move(entry));
@@ -10,3 +10,10 @@ std::unique_ptr<PatchServerEntry> PatchServerList::Take() {
     entries_.pop_front();
     return entry;
 }
+
+namespace run {
+
+platform::CriticalSection ServerListLock;
+PatchServerList patchServerList;
+
+}  // namespace run
