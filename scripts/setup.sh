@@ -8,7 +8,8 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
   libgtest-dev googletest zlib1g-dev libssl-dev libdivsufsort-dev
   clang libclang-rt-14-dev
-  wine64 xvfb xauth python3 python3-pytest python3-pytest-xdist imagemagick x11-apps
+  wine64 fonts-wine fontconfig xvfb xauth python3 python3-pytest python3-pytest-xdist imagemagick
+  x11-apps
 )
 
 missing=()
@@ -31,4 +32,13 @@ if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok 
   dpkg --add-architecture i386
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends wine wine32:i386 >/dev/null
+fi
+
+# Wine draws the title bar's close box with the Marlett font, which it only
+# finds through fontconfig: without it the box shows a letter.
+marlett=/usr/local/share/fonts/wine/marlett.ttf
+if [ ! -e "$marlett" ]; then
+  mkdir -p "$(dirname "$marlett")"
+  ln -sf /usr/share/wine/fonts/marlett.ttf "$marlett"
+  fc-cache -f >/dev/null 2>&1 || true
 fi
