@@ -122,15 +122,15 @@ TEST(ReceiverCore, SplitAnswersAreGathered) {
 }
 
 TEST(ReceiverCore, RepaintsAtMostEvery250MsAcrossTheWrap) {
-    const uint32_t start = 0xFFFFFFA0u;
+    const uint32_t start = 0xFFFFFF00u;  // the tick wraps 256 ms later
     Facts facts;
     ReceiverCore core(facts, start);
     Feed(core, kGreeting, start);
     Feed(core, Header(8, 6, "p.rtp"), start);
     const std::pair<uint32_t, const char*> steps[] = {
         {100, "write 1 to 1, ack"},          {250, "write 1 to 2, ack"},
-        {251, "write 1 to 3, repaint, ack"}, {400, "write 1 to 4, ack"},
-        {502, "write 1 to 5, repaint, ack"}, {503, "write 1 to 6, complete, done, repaint, ack"}};
+        {300, "write 1 to 3, repaint, ack"}, {550, "write 1 to 4, ack"},
+        {551, "write 1 to 5, repaint, ack"}, {552, "write 1 to 6, complete, done, repaint, ack"}};
     for (const auto& step : steps) EXPECT_EQ(Feed(core, "d", start + step.first), step.second);
     EXPECT_TRUE(core.Done());
     EXPECT_EQ(Feed(core, "more", start + 999), "");

@@ -34,7 +34,8 @@ protected:
         dir_ = pattern;
         ASSERT_EQ(mkdir("catalogue", 0755), 0);
         std::ofstream("catalogue/p7to8.rtp", std::ios::binary) << Content();
-        std::ofstream("catalogue/manifest.txt") << "7 8 p7to8.rtp\n";
+        std::ofstream("catalogue/notes.txt", std::ios::binary) << Content();
+        std::ofstream("catalogue/manifest.txt") << "7 8 p7to8.rtp\n8 9 notes.txt\n";
         int out[2];
         ASSERT_EQ(pipe(out), 0);
         server_ = fork();
@@ -84,26 +85,35 @@ protected:
     uint16_t port_ = 0;
 };
 
-TEST_F(ReferenceServer, PartialFileIsResumedToTheByteAndTheThreadEnds) {
+// A program patch resumes from the partial file; a data file ("t" or "x")
+// found locally is replaced whole.
+TEST_F(ReferenceServer, OneStepPerThreadIntoARealFile) {
     const std::string whole = Content();
-    std::ofstream("p7to8.rtp", std::ios::binary) << whole.substr(0, 12345);
-    run::doneFlag = 0;
-    run::receiveState = 1;
-    patchConnection.SetHost("127.0.0.1");
-    patchConnection.SetPort(port_);
-    patchConnection.SetSocketType(1);
-    patchConnection.SetWaitModes(true, true);
-    ASSERT_EQ(patchConnection.Connect(), 1);
-    std::thread receiver(PatchReceiverThread, nullptr);
-    while (!run::downloadReady) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    SendToPatchServer(U32(7).data(), 4);
-    receiver.join();
-    patchConnection.Close();
-    EXPECT_EQ(run::downloadComplete, 1);
-    EXPECT_EQ(run::receiverRunning, 0);
-    EXPECT_EQ(run::workingVersion, 8u);
-    std::ifstream in("p7to8.rtp", std::ios::binary);
-    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == whole);
+    const struct {
+        uint32_t installed;
+        const char* name;
+        std::string local;
+    } steps[] = {{7, "p7to8.rtp", whole.substr(0, 12345)}, {8, "notes.txt", std::string(99, 'x')}};
+    for (const auto& step : steps) {
+        std::ofstream(step.name, std::ios::binary) << step.local;
+        run::doneFlag = run::downloadReady = run::downloadComplete = 0;
+        run::receiveState = 1;
+        patchConnection.SetHost("127.0.0.1");
+        patchConnection.SetPort(port_);
+        patchConnection.SetSocketType(1);
+        patchConnection.SetWaitModes(true, true);
+        ASSERT_EQ(patchConnection.Connect(), 1);
+        std::thread receiver(PatchReceiverThread, nullptr);
+        while (!run::downloadReady) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        SendToPatchServer(U32(step.installed).data(), 4);
+        receiver.join();
+        patchConnection.Close();
+        EXPECT_EQ(run::downloadComplete, 1) << step.name;
+        EXPECT_EQ(run::receiverRunning, 0);
+        EXPECT_EQ(run::workingVersion, step.installed + 1);
+        std::ifstream in(step.name, std::ios::binary);
+        EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == whole) << step.name;
+    }
 }
 
 TEST_F(ReferenceServer, RefusesWithTheReasonAndTheAlternativesInOrder) {
