@@ -22,7 +22,7 @@ std::string ProgressLine::Format(const char* format, const char* name, uint32_t 
                                  uint32_t total) {
     Amount got = Scale(received);
     Amount all = Scale(total);
-    // The total goes through single precision on its way, as it always has.
+    // The total goes through single precision on its way to the line.
     double totalValue = double(float(all.value));
     if (!IsProgressFormat(format)) format = kFallbackFormat;
     char line[kLineSize];

@@ -38,10 +38,6 @@ public:
     // Shows text 85 in an "Error Message" box and ends the process with 233.
     [[noreturn]] static void FatalNetworkError();
 
-    bool Started() const { return started_; }
-    const char* Host() const { return host_; }
-    uint16_t Port() const { return port_; }
-
 private:
     sockaddr_in peerAddress_{};
     platform::SocketHandle socket_ = platform::kNoSocket;

@@ -1,11 +1,9 @@
 // The few user-interface and file-system services that the portable download
-// path needs. On Windows they are the real calls; native builds record the UI
-// touches so that tests can read them, and let tests set the free space.
+// path needs. On Windows they are the real calls; native builds have no
+// windows, so the UI calls do nothing there.
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 namespace platform {
 
@@ -28,18 +26,5 @@ void SetErrorBoxOwner(WindowHandle owner);
 // (GetDiskFreeSpaceA: bytes per sector x sectors per cluster x free clusters),
 // false when the query fails.
 bool GetCurrentDriveFreeBytes(uint64_t* freeBytes);
-
-// What native builds recorded of the calls above, oldest first.
-struct UiTouch {
-    enum Kind { kSetItemText, kRepaint, kErrorBox } kind;
-    WindowHandle window;
-    int itemId;
-    std::string text;
-    std::string caption;
-};
-std::vector<UiTouch> TakeUiTouches();
-// Native tests only: the free space to report; a negative value restores the
-// real query.
-void SetFreeBytesForTests(int64_t freeBytes);
 
 }  // namespace platform

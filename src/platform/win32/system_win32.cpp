@@ -51,7 +51,4 @@ bool GetCurrentDriveFreeBytes(uint64_t* freeBytes) {
     return true;
 }
 
-std::vector<UiTouch> TakeUiTouches() { return {}; }
-void SetFreeBytesForTests(int64_t) {}
-
 }  // namespace platform

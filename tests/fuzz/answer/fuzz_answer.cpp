@@ -1,13 +1,15 @@
-// Feeds arbitrary bytes to the patch-server answer decoder, the way the
-// receiver does: whole and split at every point. Checks what the receiver
-// relies on: nothing read past the data, a complete answer fits the buffer,
-// and gathering in two parts gives the same answer as one read.
+// Feeds arbitrary bytes through the download receiver's core the way its
+// thread does, in reads whose sizes the input chooses: greeting, answer, file
+// data. Checks what the thread relies on: nothing read past a read, a plain
+// name for any file, writes in order and never past the announced size, a
+// complete file only at its size, and nothing once the download stopped.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
-#include "patchlink/patch_answer.h"
+#include "patchlink/receiver_core.h"
 
 namespace {
 
@@ -15,44 +17,53 @@ void Check(bool condition) {
     if (!condition) std::abort();
 }
 
-bool Same(const PatchAnswer& a, const PatchAnswer& b) {
-    if (a.kind != b.kind || a.length != b.length || a.version != b.version ||
-        a.fileSize != b.fileSize || a.fileName != b.fileName || a.reason != b.reason ||
-        a.alternatives.size() != b.alternatives.size())
-        return false;
-    for (size_t i = 0; i < a.alternatives.size(); ++i)
-        if (a.alternatives[i].port != b.alternatives[i].port ||
-            a.alternatives[i].host != b.alternatives[i].host)
-            return false;
-    return true;
-}
+struct Facts : ReceiverFacts {
+    uint64_t freeBytes = 0;
+    uint64_t localSize = 0;
+    bool FreeBytes(uint64_t* bytes) override {
+        *bytes = freeBytes;
+        return true;
+    }
+    uint64_t LocalFileSize(const std::string&) override { return localSize; }
+};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // An exact-size copy, so that ASan sees any read past the data.
-    std::vector<uint8_t> bytes(data, data + size);
-    PatchAnswer whole = PatchAnswer::Parse(bytes.data(), bytes.size());
-    bool complete =
-        whole.kind == PatchAnswer::Kind::kHeader || whole.kind == PatchAnswer::Kind::kRefusal;
-    if (complete) {
-        Check(whole.length <= size && whole.length <= PatchAnswer::kAnswerLimit);
-        // The answer alone decodes the same; any shorter prefix is incomplete.
-        std::vector<uint8_t> exact(bytes.begin(), bytes.begin() + long(whole.length));
-        Check(Same(PatchAnswer::Parse(exact.data(), exact.size()), whole));
-        if (whole.length > 0) {
-            std::vector<uint8_t> shorter(exact.begin(), exact.end() - 1);
-            Check(PatchAnswer::Parse(shorter.data(), shorter.size()).kind ==
-                  PatchAnswer::Kind::kIncomplete);
-        }
-        if (whole.kind == PatchAnswer::Kind::kHeader) {
-            Check(whole.version != 0);
-            bool plain = IsPlainFileName(whole.fileName);
-            if (plain) {
-                for (char c : whole.fileName) Check(c != '/' && c != '\\' && c != ':' && c != '\0');
+    if (size < 3) return 0;
+    Facts facts;
+    facts.freeBytes = uint64_t(data[0]) << (data[1] % 40);
+    facts.localSize = uint64_t(data[2]) << (data[1] % 24);
+    ReceiverCore core(facts, 0);
+    uint32_t fileSize = 0, onDisk = 0, now = 0;
+    bool started = false, stopped = false;
+    for (size_t at = 3; at < size;) {
+        // One byte chooses the read's size (1 to 240, or steps of 256 up to
+        // 4096); an exact-size copy lets ASan see any read past it.
+        size_t want = data[at] < 0xF0 ? 1u + data[at] : (data[at] - 0xEFu) * 256u;
+        size_t n = std::min(size - at - 1, want);
+        std::vector<uint8_t> read(data + at + 1, data + at + 1 + n);
+        at += 1 + n;
+        if (n == 0) break;
+        const auto& actions = core.Feed(read.data(), read.size(), now += 97);
+        Check(!stopped || actions.empty());
+        for (const ReceiverAction& a : actions) {
+            if (a.kind == ReceiverAction::kHeader) fileSize = a.size;
+            if (a.kind == ReceiverAction::kStartFile) {
+                Check(!started && IsPlainFileName(a.text) && a.value <= fileSize);
+                started = true;
+                onDisk = a.value;
             }
+            if (a.kind == ReceiverAction::kWrite) {
+                Check(started && a.data >= read.data() && a.length >= 1 &&
+                      a.data + a.length <= read.data() + read.size());
+                onDisk += uint32_t(a.length);
+                Check(a.value == onDisk && onDisk <= fileSize);
+            }
+            if (a.kind == ReceiverAction::kComplete) Check(started && onDisk == fileSize);
+            if (a.kind == ReceiverAction::kDone) stopped = true;
         }
+        Check(core.Done() == stopped);
     }
-    if (whole.kind == PatchAnswer::Kind::kIncomplete) Check(size < PatchAnswer::kAnswerLimit);
     return 0;
 }

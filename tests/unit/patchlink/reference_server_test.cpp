@@ -1,108 +1,143 @@
-// The receiver against the reference patch server: the whole exchange with
-// a real server process, as the driver runs it for one step.
+// The reference patch server on loopback: the receiver's thread fetches one
+// step from it into a real file, and raw clients see its refusals.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
-#include "run/download_state.h"
-#include "run/patch_server_list.h"
-#include "run/server_choice.h"
 #include "patchlink/patch_receiver.h"
 #include "patchlink/stream_connection.h"
-#include "patchlink/wire_order.h"
-#include "receiver_fixture.h"
+#include "run/download_state.h"
+#include "wire_bytes.h"
 
 namespace {
 
-class ReferenceServerTest : public ReceiverTest {
+std::string Content() {
+    std::string bytes(40000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7 + i / 251);
+    return bytes;
+}
+
+class ReferenceServer : public ::testing::Test {
 protected:
     void SetUp() override {
-        ReceiverTest::SetUp();
-        ASSERT_EQ(::mkdir("catalogue", 0755), 0);
-        WriteFile("catalogue/p7to8.rtp", Content(40000, 5));
-        std::ofstream("catalogue/manifest.txt") << "# from to file\n7 8 p7to8.rtp\n";
-        StartServer();
+        char pattern[] = "/tmp/mrl_receiver_XXXXXX";
+        ASSERT_TRUE(mkdtemp(pattern) && getcwd(oldDir_, sizeof oldDir_) && chdir(pattern) == 0);
+        dir_ = pattern;
+        ASSERT_EQ(mkdir("catalogue", 0755), 0);
+        std::ofstream("catalogue/p7to8.rtp", std::ios::binary) << Content();
+        std::ofstream("catalogue/notes.txt", std::ios::binary) << Content();
+        std::ofstream("catalogue/manifest.txt") << "7 8 p7to8.rtp\n8 9 notes.txt\n";
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        server_ = fork();
+        if (server_ == 0) {
+            dup2(out[1], 1);
+            execl(PATCH_SERVER_PATH, "patch_server", "--catalogue", "catalogue", "--port", "0",
+                  "--max-clients", "1", "--alternative", "a.example:11680", "--alternative",
+                  "10.0.0.1:7", nullptr);
+            _exit(127);
+        }
+        close(out[1]);
+        log_ = fdopen(out[0], "r");
+        char line[256] = {};
+        ASSERT_TRUE(fgets(line, sizeof line, log_));
+        ASSERT_EQ(sscanf(line, "listening on 127.0.0.1:%hu", &port_), 1) << line;
     }
     void TearDown() override {
-        ReceiverTest::TearDown();
-        if (server_ > 0) {
-            ::kill(server_, SIGTERM);
-            ::waitpid(server_, nullptr, 0);
-        }
-        if (output_) ::fclose(output_);
+        kill(server_, SIGTERM);
+        waitpid(server_, nullptr, 0);
+        if (log_) fclose(log_);
+        if (chdir(oldDir_) != 0 || std::system(("rm -rf " + dir_).c_str()) != 0)
+            ADD_FAILURE() << "cannot remove " << dir_;
     }
 
-    void StartServer() {
-        int pipeFds[2];
-        ASSERT_EQ(::pipe(pipeFds), 0);
-        server_ = ::fork();
-        if (server_ == 0) {
-            ::dup2(pipeFds[1], 1);
-            ::execl(PATCH_SERVER_PATH, "patch_server", "--catalogue", "catalogue", "--port", "0",
-                    "--alternative", "second.example:11680", nullptr);
-            ::_exit(127);
-        }
-        ::close(pipeFds[1]);
-        output_ = ::fdopen(pipeFds[0], "r");
-        char line[256] = {};
-        ASSERT_TRUE(std::fgets(line, sizeof line, output_)) << "server did not start";
-        unsigned port = 0;
-        ASSERT_EQ(std::sscanf(line, "listening on 127.0.0.1:%u", &port), 1) << line;
-        port_ = uint16_t(port);
+    int Dial() {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port_);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        timeval timeout{5, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        return fd;
+    }
+    static std::string Read(int fd, size_t n) {
+        std::string bytes(n, '\0');
+        ssize_t got = recv(fd, &bytes[0], n, MSG_WAITALL);
+        bytes.resize(got > 0 ? size_t(got) : 0);
+        return bytes;
     }
 
-    void RunStep(uint32_t installed) {
+    char oldDir_[4096] = {};
+    std::string dir_;
+    pid_t server_ = -1;
+    FILE* log_ = nullptr;
+    uint16_t port_ = 0;
+};
+
+// A program patch resumes from the partial file; a data file ("t" or "x")
+// found locally is replaced whole.
+TEST_F(ReferenceServer, OneStepPerThreadIntoARealFile) {
+    const std::string whole = Content();
+    const struct {
+        uint32_t installed;
+        const char* name;
+        std::string local;
+    } steps[] = {{7, "p7to8.rtp", whole.substr(0, 12345)}, {8, "notes.txt", std::string(99, 'x')}};
+    for (const auto& step : steps) {
+        std::ofstream(step.name, std::ios::binary) << step.local;
+        run::doneFlag = run::downloadReady = run::downloadComplete = 0;
+        run::receiveState = 1;
         patchConnection.SetHost("127.0.0.1");
         patchConnection.SetPort(port_);
         patchConnection.SetSocketType(1);
         patchConnection.SetWaitModes(true, true);
         ASSERT_EQ(patchConnection.Connect(), 1);
         std::thread receiver(PatchReceiverThread, nullptr);
-        ASSERT_TRUE(WaitUntil([] { return run::downloadReady.load() != 0; }));
-        if (!run::downloadFailed) {
-            uint8_t request[4];
-            patchwire::WriteU32(request, installed);
-            SendToPatchServer(request, 4);
-        }
-        ASSERT_TRUE(WaitUntil([] { return run::receiverRunning.load() == 0 && run::doneFlag; }));
+        while (!run::downloadReady) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        SendToPatchServer(U32(step.installed).data(), 4);
         receiver.join();
         patchConnection.Close();
+        EXPECT_EQ(run::downloadComplete, 1) << step.name;
+        EXPECT_EQ(run::receiverRunning, 0);
+        EXPECT_EQ(run::workingVersion, step.installed + 1);
+        std::ifstream in(step.name, std::ios::binary);
+        EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == whole) << step.name;
     }
-
-    std::string ServerLogLine() {
-        char line[256] = {};
-        return std::fgets(line, sizeof line, output_) ? line : "";
-    }
-
-    pid_t server_ = -1;
-    FILE* output_ = nullptr;
-    uint16_t port_ = 0;
-};
-
-TEST_F(ReferenceServerTest, PartialFileIsResumedToTheByte) {
-    Bytes whole = Content(40000, 5);
-    WriteFile("p7to8.rtp", Bytes(whole.begin(), whole.begin() + 12345));
-    RunStep(7);
-    EXPECT_EQ(run::downloadComplete, 1);
-    EXPECT_EQ(run::workingVersion, 8u);
-    EXPECT_TRUE(FileContent("p7to8.rtp") == std::string(whole.begin(), whole.end()));
-    EXPECT_NE(ServerLogLine().find("p7to8.rtp from 12345, 27655 bytes sent"), std::string::npos);
 }
 
-TEST_F(ReferenceServerTest, UnknownVersionIsRefusedWithTheAlternatives) {
-    RunStep(99);
-    EXPECT_EQ(run::downloadFailed, 1);
-    EXPECT_EQ(run::downloadComplete, 0);
-    EXPECT_EQ(run::workingVersion, 0u);
-    auto list = TakeServerList();
-    ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[0].first, 11680);
-    EXPECT_EQ(list[0].second, "second.example");
+TEST_F(ReferenceServer, RefusesWithTheReasonAndTheAlternativesInOrder) {
+    const std::string alternatives =
+        U16(2) + U16(11680) + U16(9) + "a.example" + U16(7) + U16(8) + "10.0.0.1";
+    int first = Dial();
+    EXPECT_EQ(Read(first, 1).size(), 1u);  // greeted: the one place is taken
+    send(first, U32(3).data(), 4, 0);
+    const size_t size = 5 + alternatives.size();
+    EXPECT_EQ(Read(first, size), U32(0) + '\1' + alternatives);  // no step for version 3
+    int second = Dial();
+    EXPECT_EQ(Read(second, size), U32(0) + '\2' + alternatives);  // full
+    close(second);
+    close(first);
+    // The place is free again once the first client has gone.
+    bool greeted = false;
+    for (int tries = 0; tries < 100 && !greeted; ++tries) {
+        int next = Dial();
+        std::string answer = Read(next, 1);
+        greeted = answer.size() == 1 && answer[0] != '\0';  // a refusal starts with 0
+        close(next);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(greeted);
 }
 
 }  // namespace

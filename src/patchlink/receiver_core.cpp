@@ -1,0 +1,131 @@
+#include "patchlink/receiver_core.h"
+
+#include <algorithm>
+
+#include "platform/time.h"
+
+namespace {
+
+bool EndsInTOrX(const std::string& name) {
+    char last = name.back();
+    return last == 't' || last == 'T' || last == 'x' || last == 'X';
+}
+
+}  // namespace
+
+ReceiverCore::ReceiverCore(ReceiverFacts& facts, uint32_t lastRepaintTick)
+    : facts_(facts), lastRepaint_(lastRepaintTick) {
+    answer_.reserve(PatchAnswer::kAnswerLimit);
+}
+
+const std::vector<ReceiverAction>& ReceiverCore::Feed(const uint8_t* data, size_t size,
+                                                      uint32_t now) {
+    actions_.clear();
+    if (size == 0) return actions_;
+    if (state_ == State::kAwaitingAnswer) {
+        FeedAnswer(data, size, now);
+    } else if (state_ == State::kReceivingData) {
+        FeedData(data, size, now);
+        Add(ReceiverAction::kAcknowledge);
+    }
+    return actions_;
+}
+
+const std::vector<ReceiverAction>& ReceiverCore::FileFailed(uint32_t now) {
+    actions_.clear();
+    if (state_ != State::kDone) Stop(false, now);
+    return actions_;
+}
+
+void ReceiverCore::FeedAnswer(const uint8_t* data, size_t size, uint32_t now) {
+    // The greeting is the single byte that opens the connection.
+    if (size == 1 && answer_.empty() && !greeted_) {
+        greeted_ = true;
+        Add(ReceiverAction::kGreeting);
+        return;
+    }
+    // A complete answer never reaches past the limit: what would not fit
+    // can only follow it.
+    size_t take = std::min(size, PatchAnswer::kAnswerLimit - answer_.size());
+    answer_.insert(answer_.end(), data, data + take);
+    PatchAnswer answer = PatchAnswer::Parse(answer_.data(), answer_.size());
+    if (answer.kind == PatchAnswer::Kind::kIncomplete) return;
+    answer_.clear();
+    if (answer.kind == PatchAnswer::Kind::kMalformed)
+        Stop(false, now);
+    else if (answer.kind == PatchAnswer::Kind::kRefusal)
+        OnRefusal(answer, now);
+    else
+        OnHeader(answer, now);
+}
+
+void ReceiverCore::OnRefusal(const PatchAnswer& answer, uint32_t now) {
+    // The driver falls back as soon as it sees downloadFailed and must find
+    // every alternative listed by then.
+    for (const AlternativeServer& server : answer.alternatives) {
+        Add(ReceiverAction::kListServer);
+        actions_.back().port = server.port;
+        actions_.back().text = server.host.c_str();  // cut at any NUL
+    }
+    Add(ReceiverAction::kRefusal, answer.reason);
+    actions_.back().failed = answer.reason == 1 || answer.reason == 2;
+    Stop(false, now);
+}
+
+void ReceiverCore::OnHeader(const PatchAnswer& answer, uint32_t now) {
+    Add(ReceiverAction::kHeader, answer.version);
+    actions_.back().size = answer.fileSize;
+    uint64_t freeBytes = 0;
+    // When the drive cannot be asked the download goes ahead; a write that
+    // then fails ends it incomplete.
+    if (facts_.FreeBytes(&freeBytes) && freeBytes < uint64_t(answer.fileSize) * 150 / 100) {
+        Add(ReceiverAction::kNoSpace);
+        return;
+    }
+    if (!IsPlainFileName(answer.fileName)) {
+        Stop(false, now);
+        return;
+    }
+    // Data files are always fetched whole; a local file longer than
+    // announced is not this patch.
+    uint64_t local = EndsInTOrX(answer.fileName) ? 0 : facts_.LocalFileSize(answer.fileName);
+    bool whole = EndsInTOrX(answer.fileName) || local > answer.fileSize;
+    fileSize_ = answer.fileSize;
+    received_ = whole ? 0 : uint32_t(local);
+    Add(ReceiverAction::kStartFile, received_);
+    actions_.back().text = answer.fileName;
+    actions_.back().whole = whole;
+    state_ = State::kReceivingData;
+    if (received_ == fileSize_) Stop(true, now);
+}
+
+void ReceiverCore::FeedData(const uint8_t* data, size_t size, uint32_t now) {
+    // Bytes beyond the announced size are not part of the file.
+    size_t take = std::min(size, size_t(fileSize_ - received_));
+    received_ += uint32_t(take);
+    Add(ReceiverAction::kWrite, received_);
+    actions_.back().data = data;
+    actions_.back().length = take;
+    if (platform::TickDiff(now, lastRepaint_) > kRepaintIntervalMs) {
+        lastRepaint_ = now;
+        Add(ReceiverAction::kRepaint, now);
+    }
+    if (received_ == fileSize_) Stop(true, now);
+}
+
+void ReceiverCore::Stop(bool complete, uint32_t now) {
+    // downloadComplete before doneFlag: whoever sees doneFlag (the dialog,
+    // the driver) must see it too. The repaint lets a connecting dialog
+    // that is up see doneFlag and close.
+    if (complete) Add(ReceiverAction::kComplete);
+    Add(ReceiverAction::kDone);
+    lastRepaint_ = now;
+    Add(ReceiverAction::kRepaint, now);
+    state_ = State::kDone;
+}
+
+void ReceiverCore::Add(ReceiverAction::Kind kind, uint32_t value) {
+    actions_.emplace_back();
+    actions_.back().kind = kind;
+    actions_.back().value = value;
+}
