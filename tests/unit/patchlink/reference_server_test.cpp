@@ -80,6 +80,11 @@ protected:
         bytes.resize(got > 0 ? size_t(got) : 0);
         return bytes;
     }
+    // A greeting is one byte; a refusal starts with a zero byte.
+    static bool Greeted(int fd) {
+        std::string first = Read(fd, 1);
+        return first.size() == 1 && first[0] != '\0';
+    }
 
     char oldDir_[4096] = {};
     std::string dir_;
@@ -124,16 +129,16 @@ TEST_F(ReferenceServer, RefusesWithTheReasonAndTheAlternativesInOrder) {
     const std::string alternatives =
         U16(2) + U16(11680) + U16(9) + "a.example" + U16(7) + U16(8) + "10.0.0.1";
     int first = Dial();
-    EXPECT_EQ(Read(first, 1).size(), 1u);  // greeted: it holds a place until it goes
+    EXPECT_TRUE(Greeted(first));  // it holds a place until it goes
     send(first, U32(3).data(), 4, 0);
     const size_t size = 5 + alternatives.size();
     EXPECT_EQ(Read(first, size), U32(0) + '\1' + alternatives);  // no step for version 3
     int second = Dial();
-    EXPECT_EQ(Read(second, 1).size(), 1u);
+    EXPECT_TRUE(Greeted(second));
     int third = Dial();
     EXPECT_EQ(Read(third, size), U32(0) + '\2' + alternatives);  // its address has two
     int other = Dial("127.0.0.2");
-    EXPECT_EQ(Read(other, 1).size(), 1u);  // the last place
+    EXPECT_TRUE(Greeted(other));  // the last place
     int full = Dial("127.0.0.3");
     EXPECT_EQ(Read(full, size), U32(0) + '\2' + alternatives);
     for (int fd : {first, second, third, other, full}) close(fd);
@@ -141,8 +146,7 @@ TEST_F(ReferenceServer, RefusesWithTheReasonAndTheAlternativesInOrder) {
     bool greeted = false;
     for (int tries = 0; tries < 100 && !greeted; ++tries) {
         int next = Dial();
-        std::string answer = Read(next, 1);
-        greeted = answer.size() == 1 && answer[0] != '\0';  // a refusal starts with 0
+        greeted = Greeted(next);
         close(next);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
