@@ -1,7 +1,8 @@
-// The rule for paths inside a patch: relative, '/'-separated components, none
-// empty, "." or "..", no drive, no backslash or colon, no control character and
-// no name Windows reserves for devices. Anything else would let a patch write
-// outside the directory it is applied to, so the whole patch is refused.
+// The rule for paths inside a patch: relative, at most 1024 bytes, and made
+// of '/'-separated components that IsSafeWindowsName accepts (none empty, "."
+// or "..", no drive, no device...). Anything else could write outside the
+// directory the patch is applied to, or to a device, so the whole patch is
+// refused.
 #pragma once
 
 #include <string>

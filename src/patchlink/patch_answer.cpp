@@ -82,11 +82,3 @@ PatchAnswer PatchAnswer::ParseRefusal(const uint8_t* data, size_t size) {
     answer.length = at;
     return answer;
 }
-
-bool IsPlainFileName(const std::string& name) {
-    if (name.empty() || name == "." || name.find("..") != std::string::npos) return false;
-    for (unsigned char c : name) {
-        if (c < 0x20 || c == '/' || c == '\\' || c == ':') return false;
-    }
-    return true;
-}

@@ -46,7 +46,3 @@ private:
     static PatchAnswer ParseHeader(const uint8_t* data, size_t size);
     static PatchAnswer ParseRefusal(const uint8_t* data, size_t size);
 };
-
-// A patch file name must name a plain file in the install directory: not
-// empty, not ".", no path separator, no drive colon, no "..", no control byte.
-bool IsPlainFileName(const std::string& name);

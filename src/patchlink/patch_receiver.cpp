@@ -138,6 +138,9 @@ private:
                 run::patchFileSize.store(action.size);
                 break;
             case ReceiverAction::kNoSpace: {
+                // Set before the dialog is looked up: a dialog opening now
+                // either shows the text itself or is found here.
+                run::shortOfSpace.store(1);
                 std::string text = GetLanguageText(kNoSpaceText);
                 platform::SetDlgItemTextA(run::dialogWindow.load(), kStatusItem, text.c_str());
                 break;
@@ -210,6 +213,7 @@ private:
 uint32_t PatchReceiverThread(void*) {
     platform::OutputDebugStringA("Init Func\r\n");
     if (run::receiverRunning.exchange(1) != 0) return 0;
+    run::shortOfSpace.store(0);
     {
         ReceiverShell shell;
         shell.Run();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/time.h"
+#include "windows_names.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ void ReceiverCore::OnHeader(const PatchAnswer& answer, uint32_t now) {
         Add(ReceiverAction::kNoSpace);
         return;
     }
-    if (!IsPlainFileName(answer.fileName)) {
+    if (!IsSafeWindowsName(answer.fileName)) {
         Stop(false, now);
         return;
     }

@@ -13,8 +13,9 @@
 // - A refusal lists its alternatives, in order, before it raises any flag;
 //   reasons 1 (no valid patch) and 2 (server full) mark it failed.
 // - A patch header needs free space for half as much again as the file
-//   (else kNoSpace, and the exchange stands still) and a plain file name
-//   (else the download ends incomplete). A name ending in "t" or "x" (any
+//   (else kNoSpace, and the exchange stands still) and a name that Windows
+//   takes as a plain file in the current directory (IsSafeWindowsName; else
+//   the download ends incomplete and no file is touched). A name ending in "t" or "x" (any
 //   case), or a local file longer than announced, is fetched whole from 0;
 //   any other file resumes at the local file's size.
 // - File data is written up to the announced size and no further; the file

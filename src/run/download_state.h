@@ -18,6 +18,12 @@
 // - receiveState: 1 awaiting the answer (set by the driver before it starts
 //   the receiver), 2 receiving file data (set by the receiver).
 // - receiverRunning: set by a receiver for exactly as long as it runs.
+// - shortOfSpace: the drive lacks room for the step's patch file, so the
+//   step stands still until the player postpones it. Cleared by each
+//   receiver when it starts (before it reads, so before the driver can open
+//   the connecting dialog), set by it when the patch header asks for more
+//   room than there is. The connecting dialog shows text 183 in place of the
+//   progress line while it is set, also when it opens after the header came.
 // - workingVersion, patchTargetVersion: the version the step leads to. The
 //   receiver writes both from the patch server's answer; the driver writes
 //   workingVersion at the start of a run, per downgrade step and when a
@@ -45,6 +51,7 @@ extern std::atomic<int32_t> downloadFailed;
 extern std::atomic<int32_t> downloadComplete;
 extern std::atomic<uint8_t> receiveState;
 extern std::atomic<int32_t> receiverRunning;
+extern std::atomic<int32_t> shortOfSpace;
 
 extern std::atomic<uint32_t> workingVersion;
 extern std::atomic<uint32_t> patchTargetVersion;

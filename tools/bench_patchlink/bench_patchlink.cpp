@@ -65,7 +65,8 @@ Server StartServer(size_t bytes, unsigned maxClients) {
         dup2(out[1], 1);
         std::string clients = std::to_string(maxClients);
         execl(PATCH_SERVER_PATH, "patch_server", "--catalogue", server.dir.c_str(), "--port", "0",
-              "--max-clients", clients.c_str(), "--idle-seconds", "600", nullptr);
+              "--max-clients", clients.c_str(), "--max-per-address", "0", "--idle-seconds", "600",
+              nullptr);
         _exit(127);
     }
     close(out[1]);

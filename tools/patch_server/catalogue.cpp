@@ -7,16 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace {
-
-bool PlainName(const std::string& name) {
-    if (name.empty() || name == "." || name.find("..") != std::string::npos) return false;
-    for (unsigned char c : name)
-        if (c < 0x20 || c == '/' || c == '\\' || c == ':') return false;
-    return true;
-}
-
-}  // namespace
+#include "windows_names.h"
 
 Catalogue::~Catalogue() {
     for (auto& entry : steps_) ::close(entry.second.fd);
@@ -40,10 +31,11 @@ bool Catalogue::Load(const std::string& dir, std::string* error) {
             *error = "manifest line " + std::to_string(number) + ": expected FROM TO FILE";
             return false;
         }
-        // A file name travels in a 2-byte length inside a 2500-byte answer.
-        if (step.to == 0 || !PlainName(step.name) || step.name.size() > 2490) {
+        // A file name travels in a 2-byte length inside a 2500-byte answer,
+        // and the updater refuses names Windows treats specially.
+        if (step.to == 0 || !IsSafeWindowsName(step.name) || step.name.size() > 2490) {
             *error = "manifest line " + std::to_string(number) +
-                     ": TO must be nonzero and FILE a plain file name";
+                     ": TO must be nonzero and FILE a plain file name Windows accepts";
             return false;
         }
         if (steps_.count(step.from)) {

@@ -27,6 +27,9 @@ const char kHelp[] =
     "  --bind ADDRESS       IPv4 address to listen on (default 127.0.0.1)\n"
     "  --max-clients N      clients served at once (default 64); a client beyond\n"
     "                       that is refused with reason 2, server full\n"
+    "  --max-per-address N  clients served at once from one IPv4 address (default 8;\n"
+    "                       0: no cap); one more from there is refused like a client\n"
+    "                       of a full server\n"
     "  --alternative H:P    another patch server named in every refusal (repeatable,\n"
     "                       in order)\n"
     "  --idle-seconds N     drop a client silent for N seconds (default 60)\n"
@@ -35,8 +38,9 @@ const char kHelp[] =
     "manifest.txt, one version step per line:\n"
     "  FROM TO FILE\n"
     "FROM is the installed version the step applies to, TO the version after it\n"
-    "(nonzero), FILE a plain file name inside DIR. Lines starting with # and blank\n"
-    "lines are ignored. Example:\n"
+    "(nonzero), FILE a plain file name inside DIR that Windows takes as a file (no\n"
+    "device name such as NUL or con.txt, no trailing dot or blank, none of <>:\"|?*).\n"
+    "Lines starting with # and blank lines are ignored. Example:\n"
     "  # from to file\n"
     "  7 8 p7to8.rtp\n"
     "  8 9 p8to9.rtp\n"
@@ -92,6 +96,8 @@ int main(int argc, char** argv) {
             options.bindAddress = value;
         } else if (arg == "--max-clients" && ParseNumber(value, 1000000, &number)) {
             options.maxClients = number;
+        } else if (arg == "--max-per-address" && ParseNumber(value, 1000000, &number)) {
+            options.maxPerAddress = number;
         } else if (arg == "--idle-seconds" && ParseNumber(value, 86400, &number) && number > 0) {
             options.idleSeconds = int(number);
         } else if (arg == "--alternative" && ParseAlternative(value, &options)) {

@@ -110,6 +110,7 @@ void PatchServer::Accept() {
         auto client = std::make_unique<Client>();
         client->fd = fd;
         client->peer = Describe(address);
+        client->address = address.sin_addr.s_addr;
         client->lastActive = ::time(nullptr);
         epoll_event event{};
         event.events = EPOLLIN;
@@ -117,12 +118,20 @@ void PatchServer::Accept() {
         ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event);
         Client& added = *client;
         clients_[fd] = std::move(client);
+        // A full server refuses in place of the greeting; so does one that
+        // already serves as many clients from this address as it will.
+        auto placed = servedPerAddress_.find(added.address);
+        size_t fromAddress = placed == servedPerAddress_.end() ? 0 : placed->second;
         if (served_ >= options_.maxClients) {
-            // A full server refuses in place of the greeting.
             Refuse(added, 2, "refused: server full");
             continue;
         }
+        if (options_.maxPerAddress != 0 && fromAddress >= options_.maxPerAddress) {
+            Refuse(added, 2, "refused: already " + std::to_string(fromAddress) + " from there");
+            continue;
+        }
         ++served_;
+        ++servedPerAddress_[added.address];
         added.counted = true;
         added.out.push_back('\x01');  // the greeting; its value means nothing
         Flush(added);
@@ -247,7 +256,11 @@ void PatchServer::Drop(int fd) {
                          ", closed before the resume offset";
     std::printf("client %s %s\n", client.peer.c_str(), client.outcome.c_str());
     std::fflush(stdout);
-    if (client.counted) --served_;
+    if (client.counted) {
+        --served_;
+        auto place = servedPerAddress_.find(client.address);
+        if (--place->second == 0) servedPerAddress_.erase(place);
+    }
     ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
     ::close(fd);
     clients_.erase(found);

@@ -18,6 +18,7 @@ struct ServerOptions {
     uint16_t port = 11679;
     std::string catalogueDir;
     size_t maxClients = 64;
+    size_t maxPerAddress = 8;  // places one IPv4 address may hold; 0: no cap
     std::vector<std::pair<uint16_t, std::string>> alternatives;
     int idleSeconds = 60;
 };
@@ -39,6 +40,7 @@ private:
         int fd = -1;
         std::string peer;
         State state = State::kAwaitVersion;
+        uint32_t address = 0;  // the peer's IPv4 address
         bool counted = false;  // holds one of the maxClients places
         std::string out;       // small messages not yet sent
         size_t outAt = 0;
@@ -59,6 +61,7 @@ private:
     int epoll_ = -1;
     uint16_t port_ = 0;
     size_t served_ = 0;
+    std::map<uint32_t, size_t> servedPerAddress_;  // addresses holding places
     std::map<int, std::unique_ptr<Client>> clients_;
 
     void Accept();

@@ -11,10 +11,15 @@
 namespace {
 
 constexpr int kPostponeCaptionText = 183;
+constexpr int kNoSpaceText = 183;
 constexpr int kProgressFormatText = 184;
 constexpr int kPostponedExitCode = 234;
 
 void ShowProgress(HWND window) {
+    if (run::shortOfSpace.load() != 0) {
+        SetDlgItemTextA(window, IDC_CONNECTING_STATUS, GetLanguageText(kNoSpaceText));
+        return;
+    }
     uint32_t total = run::patchFileSize.load();
     uint32_t received = run::patchBytesReceived.load();
     // Until the header names the file the text keeps what it shows.

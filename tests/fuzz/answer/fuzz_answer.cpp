@@ -1,8 +1,9 @@
 // Feeds arbitrary bytes through the download receiver's core the way its
 // thread does, in reads whose sizes the input chooses: greeting, answer, file
-// data. Checks what the thread relies on: nothing read past a read, a plain
-// name for any file, writes in order and never past the announced size, a
-// complete file only at its size, and nothing once the download stopped.
+// data. Checks what the thread relies on: nothing read past a read, a safe
+// Windows name for any file, writes in order and never past the announced
+// size, a complete file only at its size, and nothing once the download
+// stopped.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "patchlink/receiver_core.h"
+#include "windows_names.h"
 
 namespace {
 
@@ -50,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (const ReceiverAction& a : actions) {
             if (a.kind == ReceiverAction::kHeader) fileSize = a.size;
             if (a.kind == ReceiverAction::kStartFile) {
-                Check(!started && IsPlainFileName(a.text) && a.value <= fileSize);
+                Check(!started && IsSafeWindowsName(a.text) && a.value <= fileSize);
                 started = true;
                 onDisk = a.value;
             }

@@ -42,8 +42,8 @@ protected:
         if (server_ == 0) {
             dup2(out[1], 1);
             execl(PATCH_SERVER_PATH, "patch_server", "--catalogue", "catalogue", "--port", "0",
-                  "--max-clients", "1", "--alternative", "a.example:11680", "--alternative",
-                  "10.0.0.1:7", nullptr);
+                  "--max-clients", "3", "--max-per-address", "2", "--alternative",
+                  "a.example:11680", "--alternative", "10.0.0.1:7", nullptr);
             _exit(127);
         }
         close(out[1]);
@@ -60,10 +60,13 @@ protected:
             ADD_FAILURE() << "cannot remove " << dir_;
     }
 
-    int Dial() {
+    // A client from `from` (any address of 127/8 reaches the loopback).
+    int Dial(const char* from = "127.0.0.1") {
         int fd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
+        inet_pton(AF_INET, from, &address.sin_addr);
+        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         address.sin_port = htons(port_);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         timeval timeout{5, 0};
@@ -76,6 +79,11 @@ protected:
         ssize_t got = recv(fd, &bytes[0], n, MSG_WAITALL);
         bytes.resize(got > 0 ? size_t(got) : 0);
         return bytes;
+    }
+    // A greeting is one byte; a refusal starts with a zero byte.
+    static bool Greeted(int fd) {
+        std::string first = Read(fd, 1);
+        return first.size() == 1 && first[0] != '\0';
     }
 
     char oldDir_[4096] = {};
@@ -116,24 +124,29 @@ TEST_F(ReferenceServer, OneStepPerThreadIntoARealFile) {
     }
 }
 
+// Three places, two per address.
 TEST_F(ReferenceServer, RefusesWithTheReasonAndTheAlternativesInOrder) {
     const std::string alternatives =
         U16(2) + U16(11680) + U16(9) + "a.example" + U16(7) + U16(8) + "10.0.0.1";
     int first = Dial();
-    EXPECT_EQ(Read(first, 1).size(), 1u);  // greeted: the one place is taken
+    EXPECT_TRUE(Greeted(first));  // it holds a place until it goes
     send(first, U32(3).data(), 4, 0);
     const size_t size = 5 + alternatives.size();
     EXPECT_EQ(Read(first, size), U32(0) + '\1' + alternatives);  // no step for version 3
     int second = Dial();
-    EXPECT_EQ(Read(second, size), U32(0) + '\2' + alternatives);  // full
-    close(second);
-    close(first);
-    // The place is free again once the first client has gone.
+    EXPECT_TRUE(Greeted(second));
+    int third = Dial();
+    EXPECT_EQ(Read(third, size), U32(0) + '\2' + alternatives);  // its address has two
+    int other = Dial("127.0.0.2");
+    EXPECT_TRUE(Greeted(other));  // the last place
+    int full = Dial("127.0.0.3");
+    EXPECT_EQ(Read(full, size), U32(0) + '\2' + alternatives);
+    for (int fd : {first, second, third, other, full}) close(fd);
+    // Places come free as clients go, the address's too.
     bool greeted = false;
     for (int tries = 0; tries < 100 && !greeted; ++tries) {
         int next = Dial();
-        std::string answer = Read(next, 1);
-        greeted = answer.size() == 1 && answer[0] != '\0';  // a refusal starts with 0
+        greeted = Greeted(next);
         close(next);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
