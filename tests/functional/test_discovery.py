@@ -25,12 +25,12 @@ def test_a_silent_game_server_is_asked_16_times_then_the_server_dialog_comes_bac
     assert robot.text(box, 0xFFFF) == TEXTS[51]
     gaps = [b - a for a, b in zip(game.questions, game.questions[1:])]
     assert len(game.questions) == 16 and all(0.9 < gap < 1.5 for gap in gaps), gaps
-    robot.click(box, 1)
+    assert robot.click(box, 1)
     # Silent mode skips the dialog only at the start.
     dialog, _ = robot.wait(SERVER_DIALOG)
-    robot.click(dialog, CONNECT)
+    assert robot.click(dialog, CONNECT)
 
-    assert program.wait(timeout=20) == 232
+    assert (robot.dismiss_boxes(program), program.wait()) == ([], 232)
     assert len(game.questions) == 17
     values = prefix.reg_values(KEY)
     assert (values["MRLServerIP"], values["MRLServerIP2"]) == ("Testshard",
@@ -63,9 +63,9 @@ def test_the_first_run_stores_the_listed_server_chosen_and_asks_it_on_port_11677
 
     program = start(prefix, install_dir, [])
     dialog, _ = robot.wait(SERVER_DIALOG)
-    robot.click(dialog, CONNECT)
+    assert robot.click(dialog, CONNECT)
 
-    assert program.wait(timeout=20) == 232
+    assert (robot.dismiss_boxes(program), program.wait()) == ([], 232)
     values = prefix.reg_values(KEY)
     chosen = names.index(values["MRLServerIP"])
     assert [len(g.questions) for g in games] == [int(n == chosen) for n in range(3)]
@@ -102,5 +102,5 @@ def test_dialogs_that_end_the_run(prefix, robot, peers, tmp_path, dialog, press,
     window, _ = robot.wait(dialog)
     assert robot.click(window, CANCEL) if press == "cancel" else robot.ask(press, window) == []
 
-    assert program.wait(timeout=20) == exit_code
+    assert (robot.dismiss_boxes(program), program.wait()) == ([], exit_code)
     assert questions is None or len(game.questions) == questions

@@ -134,8 +134,8 @@ def test_postpone_ends_the_run_and_the_next_run_resumes(prefix, robot, peers, pa
     while not partial.exists() or partial.stat().st_size < held:
         assert program.poll() is None and time.monotonic() < deadline
         time.sleep(0.05)
-    robot.click(dialog, POSTPONE)
-    assert program.wait(timeout=20) == 234
+    assert robot.click(dialog, POSTPONE)
+    assert (robot.dismiss_boxes(program), program.wait()) == ([], 234)
 
     _, code, boxes, version = update(prefix, robot, tmp_path, 1, game)
     assert (code, boxes, version) == (1, [], 2)
@@ -182,10 +182,10 @@ def test_the_proxy_takes_the_first_connection_only_on_port_11679(prefix, robot, 
 
     program = prefix.start(install_dir / "MirelandsUpdate.exe", [], cwd=install_dir)
     dialog, _ = robot.wait("Mirelands")
-    robot.ask("settext", dialog, PROXY_EDIT, proxy_host)  # no port
-    robot.click(dialog, CONNECT)
+    assert robot.ask("settext", dialog, PROXY_EDIT, proxy_host) == []  # no port
+    assert robot.click(dialog, CONNECT)
 
-    assert program.wait(timeout=60) == 1
+    assert (robot.dismiss_boxes(program), program.wait()) == ([], 1)
     assert (proxy.requests, listed.requests) == ([1], [2])
 
 
