@@ -11,7 +11,7 @@ import pytest
 
 import wine_harness
 from peers.patch_peer import Patch, Plan
-from update_kit import DOWNGRADE_LIMIT, KEY, TEXTS, game_tree, make_install, \
+from update_kit import DOWNGRADE_LIMIT, KEY, SILENT, TEXTS, game_tree, make_install, \
     point_at_game_server, read_tree, recorded_lines, recorder_exe, run_updater
 
 POSTPONE, PROXY_EDIT, CONNECT = 1007, 1014, 1
@@ -123,7 +123,7 @@ def test_postpone_ends_the_run_and_the_next_run_resumes(prefix, robot, peers, pa
     install_dir = make_install(tmp_path / "install", 1)
     point_at_game_server(prefix, game.port)
 
-    program = prefix.start(install_dir / "MirelandsUpdate.exe", ["Amber", "Kite"],
+    program = prefix.start(install_dir / "MirelandsUpdate.exe", SILENT,
                            cwd=install_dir)
     dialog, _ = robot.wait(CONNECTING, control=POSTPONE)  # not the searching dialog
     assert robot.text(dialog, POSTPONE) == TEXTS[183]

@@ -36,13 +36,17 @@ class WinePrefix:
 
     def __init__(self, path):
         self.path = Path(path)
-        self.env = dict(os.environ, PATH=os.environ.get("PATH", "") + ":/usr/lib/wine",
-                        WINEPREFIX=str(self.path), WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
-        for name in ("DISPLAY", "WAYLAND_DISPLAY"):
-            self.env.pop(name, None)
         self.server_up = False
         self.loader = "wine64"
+
+    @property
+    def env(self):
+        """The environment of the moment (programs inherit what a caller set)."""
+        env = dict(os.environ, PATH=os.environ.get("PATH", "") + ":/usr/lib/wine",
+                   WINEPREFIX=str(self.path), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        for name in ("DISPLAY", "WAYLAND_DISPLAY"):
+            env.pop(name, None)
+        return env
 
     def start_server(self):
         if not self.server_up:
@@ -51,7 +55,7 @@ class WinePrefix:
             self.server_up = True
 
     def stop_server(self):
-        """Ends every program of the prefix; afterwards user.reg is current."""
+        """Ends every program of the prefix."""
         _quiet(["wineserver", "-k"], self.env)
         _quiet(["wineserver", "-w"], self.env, timeout=30)
         self.server_up = False
@@ -72,10 +76,12 @@ class WinePrefix:
         self.reg("add", key, "/v", name, *kind, "/d", str(value))
 
     def reg_values(self, key):
-        """{name: int or str} of a key under HKEY_CURRENT_USER, None when
-        the key does not exist (stops the server to read user.reg)."""
-        self.stop_server()
-        return read_user_reg(self.path / "user.reg", key)
+        """{name: int or str} of a key, None when the key does not exist."""
+        self.start_server()
+        exported = self.path / "exported.reg"
+        if _quiet(["wine64", "reg", "export", key, str(exported), "/y"], self.env):
+            return None
+        return read_reg_file(exported.read_text(encoding="utf-16"))
 
     def robot(self):
         return Robot(self)
@@ -123,15 +129,14 @@ def _reg_text(quoted):
                   quoted[1:-1])
 
 
-def read_user_reg(path, key):
-    section = "[" + key.split("\\", 1)[1].replace("\\", "\\\\").lower() + "]"
+def read_reg_file(text):
+    """The values of the first key of an exported .reg file."""
     values = None
-    for line in Path(path).read_text(encoding="latin-1").splitlines():
+    for line in text.splitlines():
         if line.startswith("["):
             if values is not None:
                 break
-            values = {} if line.split(" ")[0].lower() == section else None
-            continue
+            values = {}
         match = re.match(r'^("(?:[^"\\]|\\.)*")=(.*)$', line)
         if values is None or not match:
             continue
