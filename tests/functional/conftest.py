@@ -1,61 +1,93 @@
-"""Fixtures of the functional tests: one template Wine prefix per run,
-copied for every test, and a throwaway install directory holding a copy of
-MirelandsUpdate.exe (the exe's directory is what it records as "Path")."""
+"""Fixtures of the functional tests. One template prefix and one set of
+patch files per run, shared by the pytest-xdist workers; every test gets a
+copy of the prefix (with .txt files opening in recorder.exe, which notes
+into the test's own log), a robot in it and peers stopped after the test."""
 
+import fcntl
+import os
+import random
 import shutil
 import sys
-import tempfile
 from pathlib import Path
 
 import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+import update_kit  # noqa: E402
 import wine_harness  # noqa: E402
+from peers.game_peer import GamePeer  # noqa: E402
+from peers.patch_peer import PatchPeer  # noqa: E402
 
 
 @pytest.fixture(scope="session")
-def wine_template():
-    root = Path(tempfile.mkdtemp(prefix="mrl-wine-"))
-    template = wine_harness.make_template_prefix(root / "template")
-    yield template
-    shutil.rmtree(root, ignore_errors=True)
+def shared(tmp_path_factory):
+    """A directory of the whole run: the workers' base directories share
+    their parent."""
+    base = tmp_path_factory.getbasetemp()
+    return base.parent if os.environ.get("PYTEST_XDIST_WORKER") else base
+
+
+@pytest.fixture(scope="session")
+def template(shared):
+    path = shared / "template"
+    with open(shared / "template.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not (path / "ready").exists():
+            prefix = wine_harness.make_template_prefix(path)
+            update_kit.register_txt_opener(prefix, update_kit.recorder_exe())
+            (path / "ready").touch()
+    return path
+
+
+@pytest.fixture(scope="session")
+def patches(shared):
+    return update_kit.PatchMaker(shared / "patches")
 
 
 @pytest.fixture
-def wine(wine_template, tmp_path):
-    prefix = wine_harness.copy_prefix(wine_template, tmp_path / "prefix")
-    yield prefix
-    wine_harness.remove_prefix(prefix)
+def prefix(template, tmp_path, monkeypatch):
+    log = tmp_path / "recorder.log"
+    # Inherited by the updater, the programs it starts and the shell's opener.
+    monkeypatch.setenv("MRL_RECORDER_LOG", update_kit.windows_path(log))
+    p = wine_harness.copy_prefix(template, tmp_path / "prefix")
+    p.log = log
+    yield p
+    p.stop_server()
+    shutil.rmtree(p.path, ignore_errors=True)
 
 
 @pytest.fixture
-def install_dir(tmp_path):
-    """An empty install directory with the updater in it."""
-    directory = tmp_path / "install"
-    directory.mkdir()
-    shutil.copy2(wine_harness.updater_exe(), directory / "MirelandsUpdate.exe")
-    return directory
-
-
-@pytest.fixture
-def robot(wine):
-    with wine.robot() as r:
+def robot(prefix):
+    with prefix.robot() as r:
         yield r
 
 
 @pytest.fixture
-def updater(wine, install_dir):
-    """Runs the updater of the install directory: updater.run(args) waits for
-    its end (no box may appear), updater.start(args) returns the running
-    program for the robot."""
-    class Updater:
-        exe = install_dir / "MirelandsUpdate.exe"
+def peers():
+    """peers.game(...) and peers.patch(...) start peers stopped after the test."""
+    started = []
 
-        def run(self, args=(), timeout=30):
-            return wine.run(self.exe, args, cwd=install_dir, timeout=timeout)
+    class Peers:
+        def game(self, *args, **kwargs):
+            started.append(GamePeer(*args, **kwargs))
+            return started[-1]
 
-        def start(self, args=()):
-            return wine.start(self.exe, args, cwd=install_dir)
+        def patch(self, *args, **kwargs):
+            started.append(PatchPeer(*args, **kwargs))
+            return started[-1]
 
-    return Updater()
+        def on_fixed_port(self, make, port, *args):
+            """(host, make(*args, host, port)) on a 127.x.y.z address where
+            `port` is free: runs in other work trees use the same port."""
+            for _ in range(50):
+                host = "127." + ".".join(str(random.randint(2, 254)) for _ in range(3))
+                try:
+                    return host, make(*args, host=host, port=port)
+                except OSError:
+                    continue
+            pytest.skip(f"no loopback address with port {port} free")
+
+    yield Peers()
+    for peer in started:
+        peer.stop()

@@ -1,25 +1,14 @@
-"""A scriptable patch server for the functional tests.
-
-Written from the patch-server exchange as it goes over the wire, without
-any of the updater's code: a greeting byte, the client's 4-byte version,
-then a patch header (target version, file size, name length, name) or a
-refusal (zero, reason, alternatives), the client's 4-byte resume offset and
-the file's bytes from that offset. Every integer is big-endian.
-
-Each accepted connection takes the next behaviour from `plans` (or the
-default behaviour once the list is used up), so a test can make the first
-connection refuse and the second serve, or close in the middle of a file.
-A catalogue entry may be a list of patches for one version: each request
-for that version takes the first of them until one is left, so a test can
-serve a damaged file first and the good one when it is asked again.
-"""
+"""A patch server for the functional tests, written from the exchange as it
+goes over TCP (every integer big-endian): a greeting byte; the client's
+version (4 bytes); a patch header (target version 4, file size 4, name
+length 2, name) or a refusal (4 zero bytes, reason 1, count 2, then per
+alternative server its port 2, host length 2, host); the client's resume
+offset (4); the file from that offset on."""
 
 import socket
 import struct
 import threading
-import time
 from dataclasses import dataclass, field
-from typing import Dict, List, Optional, Tuple, Union
 
 
 @dataclass
@@ -31,161 +20,87 @@ class Patch:
 
 @dataclass
 class Plan:
-    # "serve": greet, answer from the catalogue, stream the file.
-    # "refuse_now": a refusal in place of the greeting.
-    # "refuse_after_request": greet, then refuse the version request.
-    # "silent_close": close without a word.
+    """What one connection gets. kind: "serve"; "refuse" (in place of the
+    greeting); "refuse_request" (greet, then refuse the version request)."""
     kind: str = "serve"
     reason: int = 1
-    alternatives: List[Tuple[str, int]] = field(default_factory=list)
-    close_after: Optional[int] = None  # "serve": close after this many file bytes
-    hold_after: Optional[int] = None   # "serve": stop sending after this many file bytes
-    split_answer: bool = False         # "serve": the header in two writes
-    extra_bytes: bytes = b""           # "serve": sent after the file
+    alternatives: list = field(default_factory=list)  # [(host, port)]
+    close_after: int = None  # close after this many bytes of the file
+    hold_after: int = None  # send nothing more after this many bytes
 
 
-def refusal(reason: int, alternatives: List[Tuple[str, int]]) -> bytes:
+def refusal(reason, alternatives):
     out = struct.pack(">IBH", 0, reason, len(alternatives))
     for host, port in alternatives:
-        raw = host.encode("latin-1")
-        out += struct.pack(">HH", port, len(raw)) + raw
+        out += struct.pack(">HH", port, len(host)) + host.encode()
     return out
 
 
-def header(patch: Patch) -> bytes:
-    raw = patch.name.encode("latin-1")
-    return struct.pack(">IIH", patch.target, len(patch.data), len(raw)) + raw
-
-
-def recv_exact(conn: socket.socket, count: int) -> Optional[bytes]:
-    data = b""
-    while len(data) < count:
-        chunk = conn.recv(count - len(data))
-        if not chunk:
-            return None
-        data += chunk
-    return data
-
-
 class PatchPeer:
-    def __init__(self, catalogue: Dict[int, Union[Patch, List[Patch]]], plans: Optional[List[Plan]] = None,
-                 default: Optional[Plan] = None, port: int = 0):
-        self.catalogue = catalogue
-        self.plans = list(plans or [])
-        self.default = default or Plan()
-        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.listener.bind(("127.0.0.1", port))
-        self.listener.listen(64)
-        self.port = self.listener.getsockname()[1]
-        self.lock = threading.Lock()
-        self.connections = 0
-        self.requests: List[int] = []        # versions asked for, in order
-        self.resume_offsets: List[int] = []  # offsets received, in order
-        self.served: List[str] = []          # names of the headers sent, in order
-        self.bytes_sent = 0                  # file bytes written to clients
-        self.stopping = False
-        self.thread = threading.Thread(target=self._accept_loop, daemon=True)
-        self.thread.start()
+    """Serves `catalogue` {installed version: Patch, or [Patch, ...] handed
+    out one per request, the last one for good}; connection k follows
+    plans[k], later ones the default Plan."""
 
-    def close(self):
-        self.stopping = True
-        try:
-            socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-        except OSError:
-            pass
+    def __init__(self, catalogue, plans=(), host="127.0.0.1", port=0):
+        self.catalogue = {v: p if isinstance(p, list) else [p] for v, p in catalogue.items()}
+        self.plans = list(plans)
+        self.listener = socket.create_server((host, port))
+        self.port = self.listener.getsockname()[1]
+        self.address = (host, self.port)
+        self.connections = 0
+        self.requests, self.offsets, self.served = [], [], []
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def stop(self):
         self.listener.close()
 
-    def _next_plan(self) -> Plan:
-        with self.lock:
-            self.connections += 1
-            return self.plans.pop(0) if self.plans else self.default
-
-    def _accept_loop(self):
-        while not self.stopping:
+    def _accept(self):
+        while True:
             try:
                 conn, _ = self.listener.accept()
             except OSError:
                 return
-            if self.stopping:
-                conn.close()
-                return
-            threading.Thread(target=self._serve, args=(conn, self._next_plan()), daemon=True).start()
+            plan = self.plans[self.connections] if self.connections < len(self.plans) else Plan()
+            self.connections += 1
+            threading.Thread(target=self._serve, args=(conn, plan), daemon=True).start()
 
-    def _serve(self, conn: socket.socket, plan: Plan):
-        try:
-            conn.settimeout(30)
-            if plan.kind == "silent_close":
-                return
-            if plan.kind == "refuse_now":
-                conn.sendall(refusal(plan.reason, plan.alternatives))
-                self._linger(conn)
-                return
-            conn.sendall(b"\x01")
-            raw = recv_exact(conn, 4)
-            if raw is None:
-                return
-            version = struct.unpack(">I", raw)[0]
-            with self.lock:
-                self.requests.append(version)
-            patch = self._patch_for(version)
-            if plan.kind == "refuse_after_request" or patch is None:
-                conn.sendall(refusal(plan.reason if patch else 1, plan.alternatives))
-                self._linger(conn)
-                return
-            with self.lock:
-                self.served.append(patch.name)
-            answer = header(patch)
-            if plan.split_answer:
-                conn.sendall(answer[:5])
-                time.sleep(0.2)
-                conn.sendall(answer[5:])
-            else:
-                conn.sendall(answer)
-            raw = recv_exact(conn, 4)
-            if raw is None:
-                return
-            offset = struct.unpack(">I", raw)[0]
-            with self.lock:
-                self.resume_offsets.append(offset)
-            body = patch.data[offset:]
-            if plan.close_after is not None:
-                self._send(conn, body[:plan.close_after])
-                time.sleep(0.3)
-                return
-            if plan.hold_after is not None:
-                self._send(conn, body[:plan.hold_after])
-                self._linger(conn)
-                return
-            for start in range(0, len(body), 16384):
-                self._send(conn, body[start:start + 16384])
-            if plan.extra_bytes:
-                conn.sendall(plan.extra_bytes)
-            self._linger(conn)
-        except OSError:
-            pass
-        finally:
-            conn.close()
-
-    def _patch_for(self, version: int) -> Optional[Patch]:
-        with self.lock:
-            entry = self.catalogue.get(version)
-            if isinstance(entry, list):
-                return entry.pop(0) if len(entry) > 1 else (entry[0] if entry else None)
-            return entry
-
-    def _send(self, conn: socket.socket, data: bytes):
-        conn.sendall(data)
-        with self.lock:
-            self.bytes_sent += len(data)
-
-    @staticmethod
-    def _linger(conn: socket.socket, seconds: float = 15):
-        # The client must stop reading before the server closes; keep the
-        # connection open until the client closes it (or a time-out).
-        try:
-            conn.settimeout(seconds)
-            while conn.recv(4096):
+    def _serve(self, conn, plan):
+        with conn:
+            try:
+                self._exchange(conn, plan)
+                # The client stops reading before it closes: wait for that.
+                conn.settimeout(20)
+                while conn.recv(4096):
+                    pass
+            except OSError:
                 pass
-        except OSError:
-            pass
+
+    def _exchange(self, conn, plan):
+        if plan.kind == "refuse":
+            return conn.sendall(refusal(plan.reason, plan.alternatives))
+        conn.sendall(b"\x01")
+        version = struct.unpack(">I", _read(conn, 4))[0]
+        self.requests.append(version)
+        patches = self.catalogue.get(version)
+        if plan.kind == "refuse_request" or not patches:
+            return conn.sendall(refusal(plan.reason, plan.alternatives))
+        patch = patches.pop(0) if len(patches) > 1 else patches[0]
+        self.served.append(patch.name)
+        name = patch.name.encode()
+        conn.sendall(struct.pack(">IIH", patch.target, len(patch.data), len(name)) + name)
+        offset = struct.unpack(">I", _read(conn, 4))[0]
+        self.offsets.append(offset)
+        cut = plan.close_after if plan.close_after is not None else plan.hold_after
+        conn.sendall(patch.data[offset:][:cut])
+        if plan.close_after is not None:
+            conn.shutdown(socket.SHUT_RDWR)
+
+
+def _read(conn, count):
+    data = b""
+    while len(data) < count:
+        chunk = conn.recv(count - len(data))
+        if not chunk:
+            raise OSError("closed")
+        data += chunk
+    return data
