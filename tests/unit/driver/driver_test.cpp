@@ -28,17 +28,17 @@ std::string Ending(RunEnd end) {
            (how.literal ? " fixed text" : "") + (how.closeSearching ? ", searching closed" : "");
 }
 
-// Polls every 15 ms, the tick wrapping on the way, until the wait is over;
+// Polls every 10 ms, the tick wrapping on the way, until the wait is over;
 // the answer comes at the poll of request `answerAt` (0: never). The number
 // of requests, and whether the attempt counts as answered.
 std::pair<size_t, bool> Requests(bool linkUp, size_t answerAt) {
     VersionQuestions questions(linkUp);
     std::vector<uint32_t> sent;
-    for (uint32_t now = 0xFFFFF000u, last = 0; !questions.Over(); now += 15) {
+    for (uint32_t now = 0xFFFFF000u, last = 0; !questions.Over(); now += 10) {
         if (questions.RequestDue(now, last)) sent.push_back(last = now);
         if (sent.size() == answerAt) questions.AnswerRead();
     }
-    for (size_t i = 1; i < sent.size(); ++i) EXPECT_EQ(sent[i] - sent[i - 1], 1005u);
+    for (size_t i = 1; i < sent.size(); ++i) EXPECT_EQ(sent[i] - sent[i - 1], 1010u);
     return {sent.size(), questions.Answered()};
 }
 
@@ -55,7 +55,7 @@ TEST(Discovery, ARequestASecondSixteenAtMostTheLastOneTooLateForAnAnswer) {
     EXPECT_EQ(Ending(RunEnd::kUpToDate), "232");
     // Unanswered: the dialog again (silent mode too), or 234 by "Keeper's Word".
     EXPECT_FALSE(EndWhenUnreachable(0));
-    EXPECT_EQ(Ending(*EndWhenUnreachable(1)), "234");
+    EXPECT_EQ(Ending(*EndWhenUnreachable(2)), "234");
     EXPECT_EQ(SplitAddress("game.example:", kGameServerPort).port, 11677);
 }
 
@@ -158,8 +158,8 @@ TEST(Downgrade, StepsAreRecordedOneByOneFiveAtMostAProgramTakesOver) {
     Downgrade twoSteps;
     twoSteps.rejections["12to11.rtp -u"] = 1;  // the second call applies it
     EXPECT_EQ(twoSteps.Run(10, 12), "11 10 -> 1");
-    EXPECT_EQ(Strings(twoSteps.calls.begin(), twoSteps.calls.begin() + 5),
-              (Strings{"open", "12to11.exe", "12to11.rtp -u", "12to11.rtp -u", "close"}));
+    EXPECT_EQ(twoSteps.calls, (Strings{"open", "12to11.exe", "12to11.rtp -u", "12to11.rtp -u",
+                                       "close", "open", "11to10.exe", "11to10.rtp -u", "close"}));
     EXPECT_EQ(Downgrade().Run(10, 15), "14 13 12 11 10 -> 240 fixed text");
     EXPECT_EQ(Downgrade().Run(10, 20), "19 18 17 16 15 -> 240 fixed text");
     Downgrade program;

@@ -91,8 +91,8 @@ TEST(LanguageFile, WithoutTheFileTheBuiltInTextsSpeak) {
 TEST(MessageFormat, OnlyConversionsThatFitTheArgumentsInOrderAreUsed) {
     for (const char* fits : {"File %s (%s): %-8u bytes, expected %.3s", "100%% %s", "%s"})
         EXPECT_TRUE(FormatFitsArguments(fits, "ssus")) << fits;
-    for (const char* refused : {"%s %s %s %s %s", "%d", "%s %s %s", "%s%n", "%*s", "%.*s", "%1$s",
-                                "%s %s %llu", "%s %s %I64u", "%ls", "trailing %"})
+    for (const char* refused : {"%s %s %s %s %s", "%d", "%s %s %s", "%s %s %n", "%*s", "%.*s",
+                                "%1$s", "%s %s %llu", "%s %s %I64u", "%ls", "trailing %"})
         EXPECT_FALSE(FormatFitsArguments(refused, "ssus")) << refused;
     EXPECT_EQ(FormatMessageText("%s is %u", "fallback %s", "su", "a", 12u), "a is 12");
     EXPECT_EQ(FormatMessageText("%s is %s", "fallback %s", "su", "a", 12u), "fallback a");

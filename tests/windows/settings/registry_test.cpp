@@ -50,9 +50,9 @@ TEST_F(Registry, IntegersAreDwordsAnythingElseOrNoKeyGivesTheDefault) {
     handler.WriteProfileInt("Version", 0x12345678u);
     handler.WriteProfileStringA("Text", "1234");
     WriteRaw("Short", REG_DWORD, std::string("\x01\x00", 2));
-    WriteRaw("Long", REG_BINARY, std::string(300, '\x01'));
+    WriteRaw("Binary", REG_BINARY, std::string("\x01\x00\x00\x00", 4));
     EXPECT_EQ(handler.GetProfileIntA("Version", 7), 0x12345678u);
-    for (const char* name : {"Text", "Short", "Long", "Missing"})
+    for (const char* name : {"Text", "Short", "Binary", "Missing"})
         EXPECT_EQ(handler.GetProfileIntA(name, 0xFFFFFFFFu), 0xFFFFFFFFu) << name;
 }
 
