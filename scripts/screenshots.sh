@@ -10,7 +10,7 @@
 # run because a server started headless cannot switch to a display.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-host="$root/build/windows/tests/windows/dialog_host/dialog_host.exe"
+host="$root/build/windows/tools/dialog_host/dialog_host.exe"
 out="$root/build/screenshots"
 [ -f "$host" ] || { echo "build dialog_host first: cmake --build --preset windows --target dialog_host" >&2; exit 1; }
 mkdir -p "$out"

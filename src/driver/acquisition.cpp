@@ -4,14 +4,14 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
-#include <string>
+#include <optional>
 
 #include "driver/app_info.h"
 #include "driver/application.h"
-#include "driver/discovery.h"
 #include "driver/exits.h"
+#include "driver/run_decisions.h"
+#include "driver/run_end.h"
 #include "driver/run_state.h"
 #include "patchlink/patch_receiver.h"
 #include "patchlink/stream_connection.h"
@@ -20,92 +20,67 @@
 #include "platform/time.h"
 #include "ui/dialogs/connecting_dialog.h"
 #include "ui/dialogs/dialog_threads.h"
-#include "ui/language_file.h"
 
 namespace {
 
-constexpr uint16_t kProxyPort = 11679;
 constexpr uint32_t kGreetingPollMs = 100;
-constexpr int32_t kMaxFallbacks = 10;  // the eleventh is the last one allowed
-constexpr int kMaxAttemptsPerStep = 3;
 
-// The server the first connection reached; later steps reconnect to it.
-std::string rememberedHost;
-uint16_t rememberedPort = 0;
-
-int ConnectTo(const char* host, uint16_t port) {
-    patchConnection.SetHost(host);
-    patchConnection.SetPort(port);
+bool ConnectTo(const Endpoint& target) {
+    patchConnection.SetHost(target.host.c_str());
+    patchConnection.SetPort(target.port);
     patchConnection.SetSocketType(1);
     patchConnection.SetWaitModes(true, true);
-    return patchConnection.Connect();
+    return patchConnection.Connect() != 0;
 }
 
-[[noreturn]] void NoPatchServer() {
-    searchingDialog.End(0);
-    MessageBoxA(appInfo->GetMainWindow(), GetLanguageText(85), "Error Message",
-                MB_OK | MB_ICONSTOP);
-    CloseLanguageFile();
-    std::exit(kExitNoPatchServer);
-}
-
-// Takes the next listed server, or none once a connection has been made.
-std::unique_ptr<PatchServerEntry> NextServer() {
-    if (run::doneFlag) return nullptr;
-    return run::patchServerList.Take();
-}
-
+// The first connection, through the proxy when the player has one.
 void ConnectFirst() {
     platform::OutputDebugStringA("Passer le Serveur!");
     run::doneFlag = 0;
-    platform::CriticalSectionGuard hold(run::ServerListLock);
-    // The proxy stands in for every listed server: one attempt per entry.
-    // Without a proxy address (silent mode never asks for one) the listed
-    // servers are reached directly.
-    bool viaProxy = run::proxyEnabled != 0 && run::proxyAddress[0] != '\0';
-    while (auto entry = NextServer()) {
-        if (viaProxy) {
-            platform::OutputDebugStringA("LOGGIN ON PROXY!");
-            platform::OutputDebugStringA("Trying to connect on server ");
-            platform::OutputDebugStringA(run::proxyAddress);
-            platform::OutputDebugStringA("\r\n");
-            char host[run::kAddressSize];
-            uint16_t port = 0;
-            SplitAddress(run::proxyAddress, kProxyPort, host, sizeof host, &port);
-            patchConnection.SetHost(host);
-            patchConnection.SetPort(port);
-        } else {
-            platform::OutputDebugStringA("Trying to connect on server ");
-            platform::OutputDebugStringA(entry->host.c_str());
-            platform::OutputDebugStringA("\r\n");
-            patchConnection.SetHost(entry->host.c_str());
-            patchConnection.SetPort(entry->port);
-        }
-        patchConnection.SetSocketType(1);
-        patchConnection.SetWaitModes(true, true);
-        rememberedHost = entry->host;
-        rememberedPort = entry->port;
-        run::doneFlag = patchConnection.Connect();
+    const std::optional<Endpoint> proxy =
+        FirstConnectionProxy(run::proxyEnabled, run::proxyAddress);
+    std::unique_ptr<PatchServerEntry> connected;
+    {
+        platform::CriticalSectionGuard hold(run::ServerListLock);
+        connected = ConnectToListed(
+            run::patchServerList, proxy,
+            [&proxy](const PatchServerEntry& entry, const Endpoint& to) {
+                if (proxy) platform::OutputDebugStringA("LOGGIN ON PROXY!");
+                platform::OutputDebugStringA("Trying to connect on server ");
+                platform::OutputDebugStringA(proxy ? run::proxyAddress : entry.host.c_str());
+                platform::OutputDebugStringA("\r\n");
+                return ConnectTo(to);
+            });
     }
+    run::doneFlag = connected ? 1 : 0;
+    if (!connected) {
+        platform::OutputDebugStringA("No Server in list\r\n");
+        EndRun(RunEnd::kNoPatchServer);
+    }
+    run::rememberedServer = *connected;
 }
 
-// The server refused right after the connection: try the next listed
-// server (alternatives named by the refusal included). False when the run
-// should end normally instead of going on with the next step.
+// The server refused right after the connection: the next listed server
+// (alternatives named by the refusal included) takes over. False when the
+// run should end normally instead of going on with the next step.
 bool FallBack() {
     platform::OutputDebugStringA("Trying to find another Server\r\n");
     patchConnection.Close();
     platform::OutputDebugStringA("Step 1\r\n");
     run::doneFlag = 0;
+    bool connected = false;
     {
         platform::CriticalSectionGuard hold(run::ServerListLock);
-        while (auto entry = NextServer()) {
-            platform::DebugPrintf("%s : %d\r\n", entry->host.c_str(), int(entry->port));
-            run::doneFlag = ConnectTo(entry->host.c_str(), entry->port);
-        }
+        connected = ConnectToListed(run::patchServerList, std::nullopt,
+                                    [](const PatchServerEntry& entry, const Endpoint& to) {
+                                        platform::DebugPrintf("%s : %d\r\n", entry.host.c_str(),
+                                                              int(entry.port));
+                                        return ConnectTo(to);
+                                    }) != nullptr;
     }
+    run::doneFlag = connected ? 1 : 0;
     platform::OutputDebugStringA("Step 2\r\n");
-    if (!run::doneFlag || run::fallbackCount > kMaxFallbacks) NoPatchServer();
+    if (!FallbackAllowed(connected, run::fallbackCount)) EndRun(RunEnd::kNoPatchServer);
     platform::OutputDebugStringA("Step 3\r\n");
     run::doneFlag = 0;
     run::fallbackCount += 1;
@@ -129,45 +104,32 @@ void SendVersionRequest() {
     SendToPatchServer(request, 4);
 }
 
-// Waits for the patch server's greeting or refusal. False when the server
-// refused, or when the receiver stopped without either (a refusal without a
-// reason, a malformed answer): that counts as a refusal too.
+// Waits for the patch server's greeting; false when it refused.
 bool WaitForGreeting() {
     for (;;) {
-        if (run::downloadReady && !run::downloadFailed) return true;
-        if (run::downloadFailed || run::doneFlag) {
-            // The receiver appends a refusal's alternatives before it ends;
-            // the fallback must see all of them.
-            WaitForPreviousReceiver();
-            return false;
+        switch (
+            GreetingState(run::downloadReady != 0, run::downloadFailed != 0, run::doneFlag != 0)) {
+            case Greeting::kGreeted:
+                return true;
+            case Greeting::kRefused:
+                // The receiver appends a refusal's alternatives before it
+                // ends; the fallback must see all of them.
+                WaitForPreviousReceiver();
+                return false;
+            case Greeting::kWaiting:
+                platform::Sleep(kGreetingPollMs);
+                break;
         }
-        platform::Sleep(kGreetingPollMs);
     }
-}
-
-// A file the library rejects (or a patch program that will not start) is
-// fetched again; a step that fails this often in a row will not succeed in
-// this run: the install does not match the patch, or the server's file is
-// bad. Going on would download the same file for ever.
-[[noreturn]] void GiveUpOnStep() {
-    platform::DebugPrintf("Patch for version %u failed %d times, giving up\r\n",
-                          unsigned(run::installedVersion.load()), kMaxAttemptsPerStep);
-    patchConnection.Close();
-    CloseLanguageFile();
-    std::exit(kExitNotPatched);
 }
 
 }  // namespace
 
 int FetchPatches() {
     ConnectFirst();
-    if (!run::doneFlag) {
-        platform::OutputDebugStringA("No Server in list\r\n");
-        NoPatchServer();
-    }
 
     int steps = 0;
-    int failedAttempts = 0;
+    StepFailures failures;
     while (run::workingVersion < run::serverVersion) {
         // The receiver of the previous step loops while doneFlag is 0: it
         // must have ended before doneFlag is cleared, or it would carry on
@@ -178,7 +140,7 @@ int FetchPatches() {
         run::doneFlag = 0;
         if (steps != 0) {
             patchConnection.Close();
-            ConnectTo(rememberedHost.c_str(), rememberedPort);
+            ConnectTo({run::rememberedServer.host, run::rememberedServer.port});
         }
         run::downloadComplete = 0;
         run::receiveState = 1;
@@ -194,11 +156,14 @@ int FetchPatches() {
                         ConnectingDialogProc, 0);
         if (!run::downloadComplete) return kNormalEnd;
 
-        uint32_t before = run::installedVersion;
+        const uint32_t before = run::installedVersion;
         ApplyDownloadedFile();
         ++steps;
-        failedAttempts = run::installedVersion == before ? failedAttempts + 1 : 0;
-        if (failedAttempts == kMaxAttemptsPerStep) GiveUpOnStep();
+        if (failures.Count(before, run::installedVersion)) {
+            platform::DebugPrintf("Patch for version %u failed %d times, giving up\r\n",
+                                  unsigned(before), StepFailures::kLimit);
+            EndRun(RunEnd::kStepKeepsFailing);
+        }
         run::downloadComplete = 1;
         run::downloadReady = 0;
         run::downloadFailed = 0;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "driver/decimal_text.h"
+#include "driver/install_files.h"
 #include "ui/message_format.h"
 #include "ui/language_file.h"
 
@@ -90,11 +91,6 @@ bool CheckEntry(HWND owner, FILE* list, const std::string& path) {
 }
 
 }  // namespace
-
-std::string CutPathLine(const char* line) {
-    size_t length = std::strlen(line);
-    return std::string(line, length < 2 ? 0 : length - 2);
-}
 
 bool RunInstallCheck(HWND owner) {
     File list(std::fopen(kInstallListFile, "rb"));

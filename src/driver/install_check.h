@@ -5,9 +5,6 @@
 
 #include <windows.h>
 
-#include <cstdint>
-#include <string>
-
 constexpr const char* kInstallListFile = "Security.Chk";
 constexpr const char* kWarningCaption = "Warning";
 
@@ -18,10 +15,6 @@ constexpr const char* kFileInUseFormat =
     "of MRL open, you won't have any problem to play the game but you won't be able to "
     "patch.\r\n";
 constexpr const char* kFileMissingFormat = "Your file %s is missing.\r\n";
-
-// Removes the line end of a path line: exactly its last two characters
-// (CR LF in a well-formed list). A line shorter than that becomes empty.
-std::string CutPathLine(const char* line);
 
 // Runs the check over "Security.Chk" of the current directory, showing one
 // box per bad entry, owned by `owner`. False when the list itself cannot be

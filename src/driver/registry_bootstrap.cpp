@@ -2,17 +2,13 @@
 
 #include <windows.h>
 
-#include <cstdio>
-#include <cstring>
-
-#include "driver/decimal_text.h"
+#include "driver/install_files.h"
 #include "platform/debug.h"
 #include "settings/reg_key_handler.h"
 
 namespace {
 
 constexpr DWORD kModulePathRoom = 256;
-constexpr int kVersionChars = 8;
 
 // The game client's module when the updater runs inside it, else our own exe.
 std::string ExecutablePath() {
@@ -31,22 +27,18 @@ std::string DirectoryOfPath(const std::string& path) {
     return path.substr(0, cut);
 }
 
-void BootstrapRegistry() {
-    if (settings.Open(HKEY_CURRENT_USER, kSettingsKey)) return;
+void BootstrapRegistry(RegKeyHandler& handler, const char* subKey) {
+    if (handler.Open(HKEY_CURRENT_USER, subKey)) return;
     platform::OutputDebugStringA(kCreatingRegistryTrace);
     // A key that cannot be created leaves every later read at its default.
-    settings.Create(HKEY_CURRENT_USER, kSettingsKey);
-    WriteFirstRunDefaults(settings);
-    settings.WriteProfileStringA("Path", DirectoryOfPath(ExecutablePath()).c_str());
+    handler.Create(HKEY_CURRENT_USER, subKey);
+    WriteFirstRunDefaults(handler);
+    handler.WriteProfileStringA("Path", DirectoryOfPath(ExecutablePath()).c_str());
 }
 
 bool CopyVersionToRegistry() {
-    FILE* file = std::fopen(kVersionFile, "rb");
-    if (file == nullptr) return false;
-    char text[kVersionChars + 1] = {};
-    if (std::fgets(text, sizeof text, file) == nullptr) text[0] = '\0';
-    std::fclose(file);
-    // At most eight characters: the value always fits 32 bits.
-    settings.WriteProfileInt("Version", static_cast<uint32_t>(ParseDecimal(text)));
+    std::optional<uint32_t> version = ReadVersionFile(kVersionFile);
+    if (!version) return false;
+    settings.WriteProfileInt("Version", *version);
     return true;
 }

@@ -2,8 +2,9 @@
 
 namespace run {
 
-std::atomic<uint32_t> serverVersion{0};
-std::atomic<uint32_t> installedVersion{0};
-std::atomic<int32_t> fallbackCount{0};
+uint32_t serverVersion = 0;
+uint32_t installedVersion = 0;
+int32_t fallbackCount = 0;
+PatchServerEntry rememberedServer;
 
 }  // namespace run

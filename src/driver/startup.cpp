@@ -11,6 +11,7 @@
 #include "driver/startup_texts.h"
 #include "platform/debug.h"
 #include "platform/system.h"
+#include "settings/reg_key_handler.h"
 #include "ui/language_file.h"
 
 namespace {
@@ -74,7 +75,7 @@ void RunStartup(HINSTANCE instance, const char* commandLine) {
     CreateApplication(instance);
     OpenTexts();
     if (!RunInstallCheck(appInfo->GetMainWindow())) EndRun(kExitNothingDone);
-    BootstrapRegistry();
+    BootstrapRegistry(settings, kSettingsKey);
     if (!CopyVersionToRegistry())
         platform::OutputDebugStringA("Version.Txt not found, Version left as it was\r\n");
 }

@@ -5,22 +5,13 @@
 //     DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_SERVER_DIALOG), mainWindow,
 //                     ServerDialogProc, 0);
 //
-// It reads and writes run::gameServerAddress, run::proxyEnabled,
-// run::proxyAddress and run::dialogWindow, reads run::serverChoiceLocked and
-// texts 78..82 (startupTexts; the last one is the description buffer).
+// What it shows and keeps is decided by serverDialogModel
+// (ui/server_dialog_model.h); this procedure carries it to the controls.
 // Connect ends it with result 0; Cancel and Escape end the process with exit
 // code 234.
 #pragma once
 
 #include <windows.h>
-
-constexpr int kShownDescriptionSize = 500;
-constexpr int kLinkTargetSize = 100;
-
-// The description buffer's value at the last repaint; starts empty.
-extern char shownDescription[kShownDescriptionSize];
-// What the link button opens.
-extern char linkTargetText[kLinkTargetSize];
 
 // Returns 0 for every message: the dialog manager does the rest.
 INT_PTR CALLBACK ServerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

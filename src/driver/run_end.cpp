@@ -1,0 +1,32 @@
+#include "driver/run_end.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "driver/app_info.h"
+#include "driver/run_state.h"
+#include "ui/default_texts.h"
+#include "ui/dialogs/dialog_threads.h"
+#include "ui/language_file.h"
+#include "ui/message_format.h"
+
+void EndRun(RunEnd end) {
+    const EndOfRun how = EndOf(end);
+    if (how.closeSearching) searchingDialog.End(0);
+    std::string text;
+    if (end == RunEnd::kDowngradeFailed) {
+        // The one format among the ends: the version the server asked for.
+        text = FormatMessageText(GetLanguageText(how.textNumber),
+                                 GetDefaultLanguageText(how.textNumber), "u", run::serverVersion);
+    } else if (how.textNumber != 0) {
+        text = GetLanguageText(how.textNumber);
+    } else if (how.literal) {
+        text = how.literal;
+    }
+    if (how.textNumber != 0 || how.literal)
+        ::MessageBoxA(appInfo->GetMainWindow(), text.c_str(), "Error Message", MB_OK | MB_ICONSTOP);
+    CloseLanguageFile();
+    std::exit(how.exitCode);
+}
