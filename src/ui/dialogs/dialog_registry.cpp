@@ -76,7 +76,9 @@ void DialogRegistry::FinishOpening(uint32_t index) {
     // every later opening would wait for ever.
     if (openingHeld && openingThread == ::GetCurrentThreadId() && openingIndex == index)
         ReleaseOpening();
-    if (index < entries.size()) entries[index].state = BoxState::kClosed;
+    if (index >= entries.size()) return;
+    entries[index].state = BoxState::kClosed;
+    entries[index].window = nullptr;
 }
 
 void DialogRegistry::ReleaseOpening() {

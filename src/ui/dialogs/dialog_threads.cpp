@@ -8,13 +8,13 @@
 ProgressDialog searchingDialog(IDD_SEARCHING_DIALOG, OnSearchingCancel);
 ProgressDialog patchingDialog(IDD_PATCHING_DIALOG, OnPatchingCancel);
 
-uint32_t SearchingDialogThread(void*) {
-    searchingDialog.RunOnThisThread();
+uint32_t SearchingDialogThread(void* start) {
+    searchingDialog.RunOnThisThread(start);
     return 1;
 }
 
-uint32_t PatchingDialogThread(void*) {
-    patchingDialog.RunOnThisThread();
+uint32_t PatchingDialogThread(void* start) {
+    patchingDialog.RunOnThisThread(start);
     return 1;
 }
 

@@ -20,9 +20,10 @@ extern ProgressDialog searchingDialog;
 // Template 124, "Currently patching. ...".
 extern ProgressDialog patchingDialog;
 
-// Thread procedures: run the dialog until it ends; thread result 1.
-uint32_t SearchingDialogThread(void* unused);
-uint32_t PatchingDialogThread(void* unused);
+// Thread procedures: run the dialog of the start given (see
+// ProgressDialog::RunOnThisThread) until it ends; thread result 1.
+uint32_t SearchingDialogThread(void* start);
+uint32_t PatchingDialogThread(void* start);
 
 // Cancel handlers: end the dialog, then the process (exit code 234).
 void OnSearchingCancel();

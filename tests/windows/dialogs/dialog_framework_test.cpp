@@ -1,6 +1,7 @@
 // The dialog framework's races, with real boxes under Wine: boxes opened on
 // two threads at once and ended from another one, an end that comes before
-// the box exists, a box that cannot be created.
+// the box exists (also across a quick restart of a progress dialog), a box
+// that cannot be created.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -56,19 +57,36 @@ TEST(DialogFramework, BoxesOpenedAtOnceKeepTheirWindowAndEndFromAnotherThread) {
     first.dialog.load()->End(3);  // after the box is gone: nothing happens
 }
 
-void NoCancel() {}
-ProgressDialog progress(IDD_SEARCHING_DIALOG, NoCancel);
-std::atomic<INT_PTR> progressResult{-2};
-uint32_t ProgressThread(void*) { return uint32_t(progressResult = progress.RunOnThisThread()); }
-
 TEST(DialogFramework, AnEndBeforeTheBoxExistsClosesItAsSoonAsItOpens) {
     WndDialog dialog(IDD_SEARCHING_DIALOG, nullptr);
     dialog.End(9);
     EXPECT_EQ(dialog.Run(DialogProc), 9);
-    // The driver ends a progress dialog whose thread has not even built it.
-    ASSERT_TRUE(progress.StartThread(ProgressThread));
+}
+
+void NoCancel() {}
+ProgressDialog progress(IDD_SEARCHING_DIALOG, NoCancel);
+std::atomic<bool> mayBuild[2];
+std::atomic<INT_PTR> progressResult[2] = {{-2}, {-2}};
+template <int N>
+uint32_t ProgressThread(void* start) {  // builds its box when the test lets it
+    while (!mayBuild[N]) ::Sleep(10);
+    return uint32_t(progressResult[N] = progress.RunOnThisThread(start));
+}
+
+TEST(DialogFramework, AnEndEndsTheProgressBoxOfTheStartItFollowsEvenWhenRestartedAtOnce) {
+    // The driver starts, ends and starts again before either thread built its box.
+    ASSERT_TRUE(progress.StartThread(ProgressThread<0>));
     progress.End(5);
-    EXPECT_TRUE(WaitUntil([] { return progressResult == 5; }));
+    ASSERT_TRUE(progress.StartThread(ProgressThread<1>));
+    mayBuild[0] = true;
+    EXPECT_TRUE(WaitUntil([] { return progressResult[0] == 5; })) << "stray box of the first start";
+    mayBuild[1] = true;
+    DialogRegistry& registry = DialogRegistry::Instance();
+    EXPECT_TRUE(WaitUntil([&] {
+        return ::IsWindowVisible(registry.Window(registry.DialogCount() - 1)) != FALSE;
+    })) << "the second start's box was ended by the first start's End";
+    progress.End(6);
+    EXPECT_TRUE(WaitUntil([] { return progressResult[1] == 6; }));
 }
 
 TEST(DialogFramework, ABoxThatCannotBeCreatedReleasesTheOpeningLock) {
