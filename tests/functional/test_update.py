@@ -5,6 +5,7 @@ registry, the tree on disk and what recorder.exe saw started."""
 
 import shutil
 import socket
+import subprocess
 import time
 
 import pytest
@@ -12,9 +13,10 @@ import pytest
 import wine_harness
 from peers.patch_peer import Patch, Plan
 from update_kit import DOWNGRADE_LIMIT, KEY, SILENT, TEXTS, game_tree, make_install, \
-    point_at_game_server, read_tree, recorded_lines, recorder_exe, run_updater
+    point_at_game_server, read_tree, recorded_lines, recorder_exe, run_updater, \
+    write_language_txt, write_security_chk, write_tree
 
-POSTPONE, PROXY_EDIT, CONNECT = 1007, 1014, 1
+POSTPONE, STATUS, PROXY_EDIT, CONNECT = 1007, 1008, 1014, 1
 CONNECTING = "Mirelands Auto Patch"
 
 
@@ -140,6 +142,45 @@ def test_postpone_ends_the_run_and_the_next_run_resumes(prefix, robot, peers, pa
     _, code, boxes, version = update(prefix, robot, tmp_path, 1, game)
     assert (code, boxes, version) == (1, [], 2)
     assert server.offsets == [0, held]
+
+
+@pytest.fixture
+def small_drive(prefix, tmp_path):
+    """D: on a 1 MiB tmpfs."""
+    drive = tmp_path / "small"
+    drive.mkdir()
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(drive)]).returncode:
+        pytest.skip("mounting a small drive needs root")
+    try:
+        (prefix.path / "dosdevices" / "d:").unlink(missing_ok=True)
+        (prefix.path / "dosdevices" / "d:").symlink_to(drive)
+        yield drive
+    finally:
+        prefix.stop_server()  # no program of the prefix keeps the drive busy
+        subprocess.run(["umount", "--lazy", str(drive)], check=True)
+
+
+def test_too_little_room_shows_text_183_until_postponed(prefix, robot, peers, small_drive):
+    # The install is on D:, the updater runs from Z: (it does not fit on D:).
+    write_tree(small_drive, game_tree(1))
+    write_security_chk(small_drive, [])
+    write_language_txt(small_drive)
+    size = shutil.disk_usage(small_drive).free * 3 // 4  # room for it, not for 1.5 times it
+    server = peers.patch({1: Patch(2, "1to2.rtp", bytes(size))})
+    point_at_game_server(prefix, peers.game(2, [server.address]).port)
+    files = {p: p.is_file() and p.read_bytes() for p in small_drive.rglob("*")}
+
+    program = prefix.start(wine_harness.updater_exe(), SILENT, cwd=small_drive)
+    # The header mostly comes before the dialog opens: it must show the text anyway.
+    dialog, _ = robot.wait(CONNECTING, control=POSTPONE)
+    deadline = time.monotonic() + 5
+    while robot.text(dialog, STATUS) != TEXTS[183]:
+        assert time.monotonic() < deadline, robot.text(dialog, STATUS)
+        time.sleep(0.05)
+    assert robot.click(dialog, POSTPONE)
+    assert (robot.dismiss_boxes(program), program.wait()) == ([], 234)
+    assert (server.requests, server.offsets) == ([1], [])  # no resume offset sent
+    assert {p: p.is_file() and p.read_bytes() for p in small_drive.rglob("*")} == files
 
 
 def test_refusals_fall_back_to_the_alternatives_in_order(prefix, robot, peers, patches,
