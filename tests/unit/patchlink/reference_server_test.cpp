@@ -35,7 +35,10 @@ protected:
         ASSERT_EQ(mkdir("catalogue", 0755), 0);
         std::ofstream("catalogue/p7to8.rtp", std::ios::binary) << Content();
         std::ofstream("catalogue/notes.txt", std::ios::binary) << Content();
-        std::ofstream("catalogue/manifest.txt") << "7 8 p7to8.rtp\n8 9 notes.txt\n";
+        for (const char* name : {"p9to10.rtp", "p9to12.rtp", "p9to11.rtp"})
+            std::ofstream(std::string("catalogue/") + name) << name;
+        std::ofstream("catalogue/manifest.txt")
+            << "7 8 p7to8.rtp\n8 9 notes.txt\n9 10 p9to10.rtp\n9 12 p9to12.rtp\n9 11 p9to11.rtp\n";
         int out[2];
         ASSERT_EQ(pipe(out), 0);
         server_ = fork();
@@ -151,6 +154,15 @@ TEST_F(ReferenceServer, RefusesWithTheReasonAndTheAlternativesInOrder) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_TRUE(greeted);
+}
+
+// Of several steps from a version, the one that goes furthest, wherever listed.
+TEST_F(ReferenceServer, ServesTheStepThatGoesFurthest) {
+    int fd = Dial();
+    ASSERT_TRUE(Greeted(fd));
+    send(fd, U32(9).data(), 4, 0);
+    EXPECT_EQ(Read(fd, 20), Header(12, 10, "p9to12.rtp"));
+    close(fd);
 }
 
 }  // namespace
