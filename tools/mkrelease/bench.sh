@@ -12,7 +12,6 @@ work="${BENCH_DIR:-/tmp/mrl-release-bench}"
 cmake --preset native -S "$root" >/dev/null
 cmake --build "$root/build/native" --target mkrelease mkpatch -j2 >/dev/null
 bin="$root/build/native/bin"
-since() { awk -v s="$1" -v e="$EPOCHREALTIME" 'BEGIN { printf "%.1f", e - s }'; }
 rm -rf "$work" && mkdir -p "$work/trees"
 
 /usr/bin/python3 - "$work/trees" "$mib" "$root/tools/bench_patch" <<'PY'
@@ -46,19 +45,15 @@ for version in range(1, 6):
     (tree / "Version.Txt").write_bytes(b"%d\r\n" % version)
 PY
 echo "five trees of $(du -sh "$work/trees/1" | cut -f1) each; $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg)"
-start=$EPOCHREALTIME
-"$bin/mkrelease" --jobs "$jobs" "$work/trees" "$work/release"
-release=$(since "$start")
-start=$EPOCHREALTIME
-"$bin/mkrelease" --jobs "$jobs" "$work/trees" "$work/release" >/dev/null
-again=$(since "$start")
+TIMEFORMAT="  %2R s wall, %1U s user + %1S s system CPU"
+echo "== mkrelease --jobs $jobs"
+time "$bin/mkrelease" --jobs "$jobs" "$work/trees" "$work/release"
+echo "== mkrelease again, nothing changed"
+time "$bin/mkrelease" --jobs "$jobs" "$work/trees" "$work/release" >/dev/null
+echo "== mkpatch, the same eight steps one at a time"
 mkdir -p "$work/alone"
-start=$EPOCHREALTIME
-for n in 1 2 3 4; do
+time for n in 1 2 3 4; do
   "$bin/mkpatch" --quiet "$work/trees/$n" "$work/trees/$((n + 1))" "$work/alone/${n}to$((n + 1)).rtp"
   "$bin/mkpatch" --quiet "$work/trees/$((n + 1))" "$work/trees/$n" "$work/alone/$((n + 1))to$n.rtp"
 done
-alone=$(since "$start")
 for f in "$work"/alone/*.rtp; do cmp -s "$f" "$work/release/${f##*/}" || echo "DIFFERS: ${f##*/}"; done
-printf 'mkrelease --jobs %s: %s s (again, nothing changed: %s s); mkpatch one by one: %s s\n' \
-  "$jobs" "$release" "$again" "$alone"
