@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """The demo: a whole update on loopback, headless.
 
-A generated game install at version 1, a chain of patches to the newest
-version built with mkpatch, the reference patch server serving them, the
-reference game server announcing the newest version and the patch server
-(reached through a wire tap that counts the datagrams), and the updater run
-in silent mode under Wine. Then a second run, which finds the install up
-to date. Each run ends with a summary: the versions before and after, the
-files changed, the bytes downloaded, the exit code and its meaning.
+Generated game trees 1 to 5, the release built from them with mkrelease
+(the chain, the downgrade files and direct patches to version 5), the
+reference patch server serving it, the reference game server announcing
+version 5 and that patch server (reached through a wire tap that counts
+the datagrams), and the updater run in silent mode under Wine on an install
+at version 1: it fetches one direct patch. Then a second run, which finds
+the install up to date. Each run ends with a summary: the versions before
+and after, the files changed, the bytes downloaded, the exit code and its
+meaning, and what the shell was asked to open.
 
 Run it through ./demo.sh (which builds first) or, with the native and
 windows builds in place, /usr/bin/python3 tools/demo/demo.py.
@@ -15,6 +17,7 @@ windows builds in place, /usr/bin/python3 tools/demo/demo.py.
 
 import hashlib
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -23,17 +26,18 @@ import threading
 import time
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(ROOT / "tests" / "functional"))
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-import update_kit  # noqa: E402
-import wine_harness  # noqa: E402
 import wire_tap  # noqa: E402
-from update_kit import KEY, PatchMaker, make_install, point_at_game_server, run_updater  # noqa: E402
+from wine_runner import WinePrefix, windows_path  # noqa: E402
 
+ROOT = Path(__file__).resolve().parents[2]
+NATIVE = Path(os.environ.get("MRL_NATIVE_BUILD", ROOT / "build" / "native"))
+WINDOWS = Path(os.environ.get("MRL_WINDOWS_BUILD", ROOT / "build" / "windows"))
 DEMO = ROOT / "build" / "demo"
+KEY = r"HKCU\Software\Corvane\MRL"
 NEWEST = 5
+UPDATER_FILES = {"MirelandsUpdate.exe", "PATCHW32.dll", "Security.Chk", "Language.Txt"}
 EXIT_MEANINGS = {
     0: "nothing done: another updater or the game client runs, or Security.Chk is missing",
     1: "normal end: the install has the server's version (or a download ended short)",
@@ -48,41 +52,91 @@ def say(text=""):
     print(text, flush=True)
 
 
-def template_prefix():
-    """A headless prefix made once and kept under build/demo."""
-    template = DEMO / "wine-template"
-    if not (template / "system.reg").exists():
-        say("  (creating a Wine prefix for the demo, once: about 10 s)")
-        shutil.rmtree(template, ignore_errors=True)
-        wine_harness.make_template_prefix(template)
-    return template
-
-
-def patch_server_exe():
-    path = update_kit.native_build_dir() / "tools" / "patch_server" / "patch_server"
+def built(build, relative):
+    path = build / relative
     if not path.exists():
-        raise FileNotFoundError(f"{path} is missing: build the native preset first")
+        raise FileNotFoundError(f"{path} is missing: run ./demo.sh, which builds it")
     return path
 
 
-class GameServer:
-    """The reference game server (native build) on a free loopback port,
-    its log lines collected as they come."""
+# ---------------------------------------------------------------- game trees
 
-    def __init__(self, version, patch_servers):
-        exe = update_kit.native_build_dir() / "tools" / "game_server" / "game_server"
-        if not exe.exists():
-            raise FileNotFoundError(f"{exe} is missing: build the native preset first")
-        args = [str(exe), "--port", "0", "--version", str(version)]
-        for server in patch_servers:
-            args += ["--patch-server", server]
-        self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                     text=True)
+def game_tree(version):
+    """{relative path: bytes} of the game at a version: a large data file
+    changed in a few places by each version, a program changed a little, a
+    file that only even versions have, the release notes and Version.Txt."""
+    world = bytearray(random.Random(1234).randbytes(96 * 1024))
+    for step in range(2, version + 1):
+        edit = random.Random(step)
+        at = edit.randrange(len(world) - 512)
+        world[at:at + 512] = edit.randbytes(512)
+    tree = {
+        "Game.EXE": b"MZ" + bytes(510) + f"build {version}".encode() * 40,
+        "Data/World.dat": bytes(world),
+        "Data/Sounds.dat": b"RIFF" + bytes(2000),
+        "Release.Txt": f"Mirelands version {version}\r\nWhat is new.\r\n".encode(),
+        "Version.Txt": f"{version}\r\n".encode(),
+    }
+    if version % 2 == 0:
+        tree[f"Data/Event{version}.dat"] = random.Random(-version).randbytes(3000)
+    return tree
+
+
+def write_tree(directory, tree):
+    for name, data in tree.items():
+        path = Path(directory) / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+
+
+def digest_tree(directory):
+    directory = Path(directory)
+    return {p.relative_to(directory).as_posix(): hashlib.sha256(p.read_bytes()).hexdigest()
+            for p in sorted(directory.rglob("*")) if p.is_file()}
+
+
+def make_release(trees, release):
+    """mkrelease over the trees, direct patches for every older version."""
+    args = [str(built(NATIVE, "bin/mkrelease")), "--direct", str(NEWEST - 1), str(trees),
+            str(release)]
+    say(f"  $ mkrelease --direct {NEWEST - 1} {trees.relative_to(ROOT)} "
+        f"{release.relative_to(ROOT)}")
+    result = subprocess.run(args, capture_output=True, text=True)
+    for line in (result.stdout + result.stderr).splitlines():
+        say(f"  {line}".rstrip())
+    if result.returncode != 0:
+        raise RuntimeError(f"mkrelease failed with exit code {result.returncode}")
+
+
+def make_install(directory, version):
+    """The game tree at a version, the updater and PATCHW32.dll from the
+    windows build, an empty install list and the built-in English texts."""
+    write_tree(directory, game_tree(version))
+    shutil.copy2(built(WINDOWS, "src/MirelandsUpdate.exe"), directory / "MirelandsUpdate.exe")
+    shutil.copy2(built(WINDOWS, "bin/PATCHW32.dll"), directory / "PATCHW32.dll")
+    (directory / "Security.Chk").write_bytes(b"END\r\n")
+    subprocess.run([str(built(NATIVE, "tools/make_language_file/mrl_make_language_file")),
+                    str(directory / "Language.Txt")], check=True)
+
+
+# ---------------------------------------------------------------- servers
+
+class Server:
+    """A reference server (native build) on a free loopback port; its first
+    line says where it listens, later lines are collected as they come."""
+
+    def __init__(self, relative, args):
+        self.proc = subprocess.Popen([str(built(NATIVE, relative)), "--port", "0", *args],
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT, text=True)
         self.first_line = self.proc.stdout.readline().strip()
-        self.port = int(re.match(r"listening on [\d.]+:(\d+)", self.first_line).group(1))
+        match = re.match(r"listening on [\d.]+:(\d+)", self.first_line)
+        if not match:
+            self.stop()
+            raise RuntimeError(f"{relative} did not start: {self.first_line!r}")
+        self.port = int(match.group(1))
         self.lines = []
-        self._reader = threading.Thread(target=self._read, daemon=True)
-        self._reader.start()
+        threading.Thread(target=self._read, daemon=True).start()
 
     def _read(self):
         for line in self.proc.stdout:
@@ -98,65 +152,11 @@ class GameServer:
         self.proc.wait(timeout=10)
 
 
-def report_wire(tap, game_server):
-    datagrams, tap.datagrams = tap.datagrams, []
-    questions = sum(1 for _, d, data in datagrams if d == "->" and len(data) > 12)
-    say(f"  game link: {len(datagrams)} datagrams, {questions} of them version questions")
-    for line in game_server.take_lines():
-        say(f"  game server: {line}")
+# ---------------------------------------------------------------- one run
 
-
-class PatchServer:
-    """The reference patch server on a free loopback port, serving a catalogue."""
-
-    def __init__(self, catalogue):
-        self.log = open(DEMO / "patch_server.log", "w+")
-        self.proc = subprocess.Popen(
-            [str(patch_server_exe()), "--catalogue", str(catalogue), "--port", "0",
-             "--bind", "127.0.0.1"], stdout=subprocess.PIPE, stderr=self.log, text=True)
-        first = self.proc.stdout.readline().strip()
-        if not first.startswith("listening on "):
-            self.stop()
-            raise RuntimeError(f"patch_server did not start: {first!r}")
-        # "listening on 127.0.0.1:PORT (N steps)"
-        self.port = int(first[len("listening on "):].split()[0].rsplit(":", 1)[1])
-        self.lines = []
-
-    def stop(self):
-        self.proc.terminate()
-        try:
-            out, _ = self.proc.communicate(timeout=5)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            out, _ = self.proc.communicate()
-        self.lines = [line for line in (out or "").splitlines() if line]
-        self.log.close()
-
-
-def digest_tree(directory):
-    directory = Path(directory)
-    return {p.relative_to(directory).as_posix(): hashlib.sha256(p.read_bytes()).hexdigest()
-            for p in sorted(directory.rglob("*")) if p.is_file()}
-
-
-def build_catalogue(patches, newest):
-    """Patch files 1to2.rtp ... and the server's manifest."""
-    catalogue = DEMO / "catalogue"
-    catalogue.mkdir(parents=True)
-    lines = ["# FROM TO FILE"]
-    for version in range(1, newest):
-        name = f"{version}to{version + 1}.rtp"
-        shutil.copy2(patches.patch(version, version + 1), catalogue / name)
-        lines.append(f"{version} {version + 1} {name}")
-        say(f"  {name:12} {(catalogue / name).stat().st_size:8} bytes  (mkpatch tree{version} "
-            f"tree{version + 1})")
-    (catalogue / "manifest.txt").write_text("\n".join(lines) + "\n")
-    return catalogue
-
-
-def summary(prefix, install_dir, before_files, before_version, result, boxes):
+def summary(prefix, install_dir, before_files, before_version, code):
     after_files = digest_tree(install_dir)
-    after_version = prefix.reg_values(KEY).get("Version")
+    after_version = prefix.reg_value(KEY, "Version")
     added = sorted(set(after_files) - set(before_files))
     removed = sorted(set(before_files) - set(after_files))
     changed = sorted(n for n in set(before_files) & set(after_files)
@@ -172,71 +172,92 @@ def summary(prefix, install_dir, before_files, before_version, result, boxes):
     total = sum((install_dir / n).stat().st_size for n in downloaded)
     say(f"  bytes downloaded: {total} in {len(downloaded)} patch file(s)"
         + (f": {', '.join(downloaded)}" if downloaded else ""))
-    for caption_text in boxes:
-        say(f"  box shown and dismissed: {caption_text}")
-    say(f"  exit code {result.returncode}: {EXIT_MEANINGS.get(result.returncode, 'unknown')}")
+    if code is None:
+        say("  the updater did not end within 90 s (a message box may be waiting); stopped")
+    else:
+        say(f"  exit code {code}: {EXIT_MEANINGS.get(code, 'unknown')}")
     return after_files, after_version
 
 
+def opened_lines(log, wait):
+    """What the opener noted, waiting up to `wait` s (the shell does not wait for it)."""
+    deadline = time.monotonic() + wait
+    while not log.exists() and time.monotonic() < deadline:
+        time.sleep(0.1)
+    lines = log.read_text("latin-1").splitlines() if log.exists() else []
+    log.unlink(missing_ok=True)
+    return [line for line in lines if line]
+
+
 def main():
-    shutil.rmtree(DEMO / "install", ignore_errors=True)
-    shutil.rmtree(DEMO / "prefix", ignore_errors=True)
-    shutil.rmtree(DEMO / "catalogue", ignore_errors=True)
-    shutil.rmtree(DEMO / "trees", ignore_errors=True)
+    for stale in ("install", "trees", "release"):
+        shutil.rmtree(DEMO / stale, ignore_errors=True)
     DEMO.mkdir(parents=True, exist_ok=True)
 
-    say(f"== Game trees 1 to {NEWEST} and the patch chain, built with mkpatch")
-    patches = PatchMaker(DEMO / "trees")
-    catalogue = build_catalogue(patches, NEWEST)
+    trees, release = DEMO / "trees", DEMO / "release"
+    say(f"== Game trees 1 to {NEWEST} and the release, built with mkrelease")
+    for version in range(1, NEWEST + 1):
+        write_tree(trees / str(version), game_tree(version))
+    make_release(trees, release)
 
-    install_dir = make_install(DEMO / "install", 1)
+    install_dir = DEMO / "install"
+    make_install(install_dir, 1)
     say(f"\n== Install at version 1 in {install_dir.relative_to(ROOT)}")
     for path in sorted(install_dir.rglob("*")):
         if path.is_file():
             say(f"  {path.relative_to(install_dir).as_posix():24} {path.stat().st_size:8} bytes")
 
-    server = PatchServer(catalogue)
-    game = GameServer(NEWEST, [f"127.0.0.1:{server.port}"])
+    # No text editor in a headless demo: the release notes "open" in a small
+    # program that notes what it was asked to open.
+    prefix = WinePrefix(DEMO / "prefix")
+    opened = DEMO / "opened.log"
+    opened.unlink(missing_ok=True)
+    prefix.env["MRL_DEMO_OPENED"] = windows_path(opened)
+    prefix.start()
+    patch_server = Server("tools/patch_server/patch_server",
+                          ["--catalogue", str(release), "--bind", "127.0.0.1"])
+    game = Server("tools/game_server/game_server",
+                  ["--version", str(NEWEST), "--patch-server", f"127.0.0.1:{patch_server.port}"])
     tap = wire_tap.WireTap(("127.0.0.1", game.port))
     say("\n== Reference servers on loopback")
-    say(f"  patch server (tools/patch_server): port {server.port}, catalogue "
-        f"{catalogue.relative_to(ROOT)}")
+    say(f"  patch server (tools/patch_server): port {patch_server.port}, catalogue "
+        f"{release.relative_to(ROOT)} (its manifest.txt, written by mkrelease)")
     say(f"  game server (tools/game_server): {game.first_line}; the updater reaches it "
         f"through a wire tap on UDP port {tap.port}")
 
-    prefix = wine_harness.copy_prefix(template_prefix(), DEMO / "prefix")
-    # No text editor in a headless demo: the release notes "open" in a
-    # small program that notes what it was asked to open.
-    opener = DEMO / "opener" / "recorder.exe"
-    opener.parent.mkdir(exist_ok=True)
-    shutil.copy2(update_kit.recorder_exe(), opener)
-    opened = DEMO / "opened.log"
-    opened.unlink(missing_ok=True)
-    os.environ["MRL_RECORDER_LOG"] = update_kit.windows_path(opened)
-    update_kit.register_txt_opener(prefix, opener)
     try:
-        point_at_game_server(prefix, tap.port)
-        files = digest_tree(install_dir)
-        version = 1
+        prefix.reg("delete", KEY, "/f")  # every demo starts as a first run
+        opener = windows_path(built(WINDOWS, "tools/demo/demo_opener.exe"))
+        prefix.reg("add", r"HKCR\.txt", "/ve", "/d", "txtfile", "/f")
+        prefix.reg("add", r"HKCR\txtfile\shell\open\command", "/ve", "/d",
+                   f'"{opener}" "%1"', "/f")
+        # The game server to ask, as a typed address from an earlier run.
+        prefix.reg("add", KEY, "/v", "MRLServerIP", "/d", f"127.0.0.1:{tap.port}", "/f")
+        files, version = digest_tree(install_dir), 1
         for title in ("Run 1: the updater in silent mode (\"Amber Kite\")",
                       "Run 2: the same install again"):
             say(f"\n== {title}")
-            with prefix.robot() as robot:
-                result, boxes = run_updater(prefix, robot, install_dir)
-            report_wire(tap, game)
-            files, version = summary(prefix, install_dir, files, version, result, boxes)
-            for line in update_kit.recorded_lines(opened, wait=3 if result.returncode == 1 else 0):
+            code = prefix.run(install_dir / "MirelandsUpdate.exe", ["Amber", "Kite"],
+                              cwd=install_dir)
+            datagrams, tap.datagrams = tap.datagrams, []
+            questions = sum(1 for _, d, data in datagrams if d == "->" and len(data) > 12)
+            say(f"  game link: {len(datagrams)} datagrams, {questions} of them version questions")
+            for line in game.take_lines():
+                say(f"  game server: {line}")
+            files, version = summary(prefix, install_dir, files, version, code)
+            for line in opened_lines(opened, wait=3 if code == 1 else 0):
                 say(f"  the shell opened: {line.rsplit(chr(92), 1)[-1].strip(chr(34))}")
-            opened.unlink(missing_ok=True)
     finally:
-        prefix.stop_server()
+        prefix.stop()
         tap.close()
         game.stop()
-        server.stop()
+        patch_server.stop()
     say("\n== What the patch server saw")
-    for line in server.lines:
+    for line in patch_server.take_lines():
         say(f"  {line}")
-    same = update_kit.read_tree(install_dir) == update_kit.game_tree(NEWEST)
+    game_files = {n: h for n, h in digest_tree(install_dir).items()
+                  if n not in UPDATER_FILES and not n.endswith(".rtp")}
+    same = game_files == digest_tree(trees / str(NEWEST))
     say(f"\nThe install {'equals' if same else 'DIFFERS FROM'} the version {NEWEST} tree.")
     return 0 if same else 1
 

@@ -38,11 +38,6 @@ bool Catalogue::Load(const std::string& dir, std::string* error) {
                      ": TO must be nonzero and FILE a plain file name Windows accepts";
             return false;
         }
-        if (steps_.count(step.from)) {
-            *error = "manifest line " + std::to_string(number) + ": a second step from " +
-                     std::to_string(step.from);
-            return false;
-        }
         std::string path = dir + "/" + step.name;
         step.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         struct stat info;
@@ -53,7 +48,19 @@ bool Catalogue::Load(const std::string& dir, std::string* error) {
             return false;
         }
         step.size = uint32_t(info.st_size);
-        steps_.emplace(step.from, step);
+        // Several steps from one version: the one that goes furthest is
+        // served (a direct patch beside the chain).
+        auto [place, added] = steps_.emplace(step.from, step);
+        if (added) continue;
+        PatchStep& kept = place->second;
+        if (kept.to == step.to) {
+            ::close(step.fd);
+            *error = "manifest line " + std::to_string(number) + ": a second step from " +
+                     std::to_string(step.from) + " to " + std::to_string(step.to);
+            return false;
+        }
+        if (kept.to < step.to) std::swap(kept, step);
+        ::close(step.fd);  // the step not served
     }
     return true;
 }

@@ -1,5 +1,6 @@
-// The patch files a reference patch server hands out: one file per version
-// step, read from a manifest in the catalogue directory.
+// The patch files a reference patch server hands out, read from a manifest
+// in the catalogue directory: per installed version, the step that reaches
+// the highest version.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +20,7 @@ public:
     ~Catalogue();
     // Reads <dir>/manifest.txt. On failure returns false with `error` set.
     bool Load(const std::string& dir, std::string* error);
-    // The step that leads on from `version`, or null.
+    // The step served to a client at `version`, or null.
     const PatchStep* Find(uint32_t version) const;
     size_t Size() const { return steps_.size(); }
 

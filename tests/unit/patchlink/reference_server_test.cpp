@@ -33,9 +33,11 @@ protected:
         ASSERT_TRUE(mkdtemp(pattern) && getcwd(oldDir_, sizeof oldDir_) && chdir(pattern) == 0);
         dir_ = pattern;
         ASSERT_EQ(mkdir("catalogue", 0755), 0);
-        std::ofstream("catalogue/p7to8.rtp", std::ios::binary) << Content();
-        std::ofstream("catalogue/notes.txt", std::ios::binary) << Content();
-        std::ofstream("catalogue/manifest.txt") << "7 8 p7to8.rtp\n8 9 notes.txt\n";
+        for (const char* name : {"p7to8.rtp", "p7to10.rtp", "p7to9.rtp", "notes.txt"})
+            std::ofstream(std::string("catalogue/") + name, std::ios::binary) << Content();
+        // Version 7 has a direct step beside the chain, listed between two others.
+        std::ofstream("catalogue/manifest.txt")
+            << "7 8 p7to8.rtp\n7 10 p7to10.rtp\n7 9 p7to9.rtp\n8 9 notes.txt\n";
         int out[2];
         ASSERT_EQ(pipe(out), 0);
         server_ = fork();
@@ -94,14 +96,16 @@ protected:
 };
 
 // A program patch resumes from the partial file; a data file ("t" or "x")
-// found locally is replaced whole.
+// found locally is replaced whole. The server hands out the step that goes
+// furthest, and the receiver takes its target version from the header.
 TEST_F(ReferenceServer, OneStepPerThreadIntoARealFile) {
     const std::string whole = Content();
     const struct {
-        uint32_t installed;
+        uint32_t installed, target;
         const char* name;
         std::string local;
-    } steps[] = {{7, "p7to8.rtp", whole.substr(0, 12345)}, {8, "notes.txt", std::string(99, 'x')}};
+    } steps[] = {{7, 10, "p7to10.rtp", whole.substr(0, 12345)},
+                 {8, 9, "notes.txt", std::string(99, 'x')}};
     for (const auto& step : steps) {
         std::ofstream(step.name, std::ios::binary) << step.local;
         run::doneFlag = run::downloadReady = run::downloadComplete = 0;
@@ -118,7 +122,8 @@ TEST_F(ReferenceServer, OneStepPerThreadIntoARealFile) {
         patchConnection.Close();
         EXPECT_EQ(run::downloadComplete, 1) << step.name;
         EXPECT_EQ(run::receiverRunning, 0);
-        EXPECT_EQ(run::workingVersion, step.installed + 1);
+        EXPECT_EQ(run::workingVersion, step.target);
+        EXPECT_EQ(run::patchTargetVersion, step.target);
         std::ifstream in(step.name, std::ios::binary);
         EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == whole) << step.name;
     }
