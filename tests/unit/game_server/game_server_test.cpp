@@ -30,7 +30,7 @@ TEST(GameServer, OnlyAnIntactMessage65IsAnswered) {
     for (auto [request, answered] : std::vector<std::pair<Bytes, bool>>{
              // under seed 1
              {{0x01, 0x00, 0x41, 0x00, 0x92, 0xF2}, true},
-             {{0x01, 0x00, 0x41, 0x00, 0x92, 0xF3}, false},  // damaged
+             {{0x01, 0x00, 0x42, 0x00, 0x92, 0xF2}, false},  // damaged
              {{0x01, 0x00, 0x42, 0x00, 0x92, 0xF1}, false},  // 66
              {{0x01, 0x00, 0x41, 0x00, 0xD3, 0xB3}, false},  // 41 00
              {{0x01, 0x00, 0x41, 0x00, 0x92}, false}}) {
@@ -69,12 +69,13 @@ TEST(GameServer, GoodConfigurationIsTakenAndBadIsRefused) {
               (std::vector<ListedPatchServer>{{"b.example", 2}, {"10.1.2.3", 9}}));
     std::string host99(99, 'h');
     EXPECT_TRUE(Accepted("--port 0 --bind 0.0.0.0 --version 0 --patch-server " + host99 + ":1"));
+    EXPECT_FALSE(Accepted("--port 1"));  // no version
     for (const std::string& bad : std::vector<std::string>{
-             "--port 1", "--version", "--version 4294967296", "--version -1", "--version 7x",
-             "--version 1 --port 65536", "--version 1 --frobnicate 1", "--patch-server nohost",
-             "--patch-server h:0", "--patch-server h:70000", "--patch-server :1",
-             "--patch-server " + host99 + "h:1", "--config /nonexistent/game_server.conf"})
-        EXPECT_FALSE(Accepted(bad)) << bad;
+             "--version", "--version 4294967296", "--version -1", "--version 7x", "--port 65536",
+             "--frobnicate 1", "--patch-server nohost", "--patch-server h:0",
+             "--patch-server h:70000", "--patch-server :1", "--patch-server " + host99 + "h:1",
+             "--config /nonexistent/game_server.conf"})
+        EXPECT_FALSE(Accepted("--version 1 " + bad)) << bad;
     // 12 bytes ahead of the list and 5 per one-letter server: 13,102 fit
     // the 65,523 bytes of one message, 13,103 do not.
     std::string error;
