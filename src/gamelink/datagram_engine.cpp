@@ -20,8 +20,7 @@ constexpr uint32_t kAcknowledgementsPerCycle = 64;
 }  // namespace
 
 DatagramEngine::DatagramEngine()
-    : core([this](
-               std::shared_ptr<const DatagramRecord> record) { toSend.Append(std::move(record)); },
+    : core([this](std::shared_ptr<const DatagramRecord> r) { toSend.Append(std::move(r)); },
            [this](Datagram message) { toDeliver.Append(std::move(message)); }) {}
 
 DatagramEngine::~DatagramEngine() { Stop(); }
