@@ -1,53 +1,26 @@
-// One datagram on its way through the engine: an outgoing message or
-// fragment, an acknowledgement, a received datagram or a reassembly.
+// Datagrams inside the engine: what is received, delivered or queued is a
+// plain value; what goes to the send thread is a shared record, because a
+// reliable datagram may wait there several times while the worker still
+// lists it as unacknowledged.
 #pragma once
 
 #include <atomic>
-#include <bitset>
 #include <cstdint>
-#include <memory>
+#include <utility>
+#include <vector>
 
-#include "gamelink/critical_lock.h"
-#include "gamelink/datagram_header.h"
-#include "gamelink/due_time.h"
 #include "platform/socket.h"
 
-// A message of at most 65,523 payload bytes has at most 65 fragments.
-constexpr uint32_t kMaxFragments = kMaxMessagePayload / kMaxFragmentPayload + 1;
+struct Datagram {
+    sockaddr_in peerAddress{};  // destination, or sender of a received one
+    std::vector<uint8_t> data;  // 12 header bytes, then the payload
+};
 
-class DatagramRecord {
-public:
-    DatagramRecord();
-    ~DatagramRecord();
-    DatagramRecord(const DatagramRecord&) = delete;
-    DatagramRecord& operator=(const DatagramRecord&) = delete;
+struct DatagramRecord {
+    explicit DatagramRecord(Datagram bytes) : datagram(std::move(bytes)) {}
 
-    // A record whose data is a fresh block of `size` bytes (zeroed).
-    static DatagramRecord* WithData(uint32_t size);
-
-    uint8_t* Data() { return data.get(); }
-    const uint8_t* Data() const { return data.get(); }
-    DatagramHeader Header() const { return DatagramHeader::Decode(data.get()); }
-
-    // Records alive in the process; tests use it to see records released.
-    static long LiveCount();
-
-    sockaddr_in peerAddress{};
-    std::unique_ptr<uint8_t[]> data;  // 12 header bytes, then the payload
-    uint32_t length = 0;              // bytes in data
-    uint32_t interval = 0;            // ms between transmissions (reliable)
-    uint32_t dueTime = kNotScheduled;
-    // Retransmissions still allowed; 0 marks an unreliable record. In a
-    // reassembly: the fragments still missing.
-    uint32_t retriesLeft = 0;
-    int32_t acknowledged = 0;
-    uint32_t pendingSends = 0;  // entries of this record in the send queue
-    // Guards dueTime, retriesLeft, acknowledged and pendingSends of an
-    // outgoing record, which the worker and the send thread both change.
-    CriticalLock lock;
-    // In a reassembly: which fragment indices have arrived.
-    std::bitset<kMaxFragments> fragmentsArrived;
-
-private:
-    static std::atomic<long> live;
+    const Datagram datagram;
+    // Set by the worker when the peer acknowledged it: entries of it still
+    // waiting for the send thread are skipped.
+    std::atomic<bool> acknowledged{false};
 };

@@ -5,15 +5,6 @@
 
 #include <cstdint>
 
-// dueTime of a record that is not scheduled.
-constexpr uint32_t kNotScheduled = 0xFFFFFFFFu;
-
 inline bool DueTimeReached(uint32_t now, uint32_t dueTime) {
-    return dueTime != kNotScheduled && static_cast<int32_t>(now - dueTime) >= 0;
-}
-
-// A deadline `delay` ms from now, never the value that means "not scheduled".
-inline uint32_t DueTimeAfter(uint32_t now, uint32_t delay) {
-    uint32_t due = now + delay;
-    return due == kNotScheduled ? due - 1 : due;
+    return static_cast<int32_t>(now - dueTime) >= 0;
 }

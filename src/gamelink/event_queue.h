@@ -1,32 +1,38 @@
-// A locked FIFO of records with an auto-reset event that producers signal.
-// The queue holds raw pointers: whoever takes a record out owns it.
+// A locked FIFO with an auto-reset event that every append signals: the
+// hand-over between the engine's threads.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <optional>
+#include <utility>
 
-#include "gamelink/critical_lock.h"
-#include "gamelink/datagram_record.h"
 #include "platform/sync.h"
 
-class EventQueue : public CriticalLock {
+template <typename T>
+class EventQueue {
 public:
-    EventQueue() = default;
-    ~EventQueue() override;
-
-    // Appends under the lock and signals the event before releasing it.
-    void Append(DatagramRecord* record);
-    // Appends without signalling: for a queue that its consumer polls.
-    void AppendQuietly(DatagramRecord* record);
-    // The front record, or nullptr when the queue is empty.
-    DatagramRecord* TakeFront();
-    // Waits for a signal at most timeoutMs; true when signalled.
-    bool Wait(uint32_t timeoutMs) { return event.Wait(timeoutMs); }
+    void Append(T item) {
+        {
+            platform::CriticalSectionGuard hold(lock);
+            fifo.push_back(std::move(item));
+        }
+        event.Set();
+    }
+    // The front item, or nothing when the queue is empty.
+    std::optional<T> TakeFront() {
+        platform::CriticalSectionGuard hold(lock);
+        if (fifo.empty()) return std::nullopt;
+        std::optional<T> item(std::move(fifo.front()));
+        fifo.pop_front();
+        return item;
+    }
+    // Waits for an append (or Signal) at most timeoutMs.
+    void Wait(uint32_t timeoutMs) { event.Wait(timeoutMs); }
     void Signal() { event.Set(); }
-    // Takes every record out (the stop releases them).
-    std::deque<DatagramRecord*> TakeAll();
 
 private:
-    std::deque<DatagramRecord*> fifo;
+    platform::CriticalSection lock;
+    std::deque<T> fifo;
     platform::AutoResetEvent event;
 };

@@ -1,100 +1,101 @@
-// The three places where the engine cuts and joins long messages: dispatch
+// The three places where the core cuts and joins long messages: dispatch
 // of a long outgoing message, reassembly of received fragments, and expiry
-// of reassemblies that stay incomplete. All run on the worker.
+// of reassemblies that stay incomplete.
 #include "gamelink/fragmentation.h"
 
+#include <algorithm>
 #include <cstring>
-#include <memory>
+#include <utility>
 
-#include "gamelink/datagram_engine.h"
-#include "platform/time.h"
+#include "gamelink/due_time.h"
+#include "gamelink/engine_core.h"
 
-void DatagramEngine::DispatchFragmented(DatagramRecord* message) {
-    std::unique_ptr<DatagramRecord> owned(message);
-    uint32_t payload = message->length - kDatagramHeaderSize;
+namespace {
+void PlacePiece(Reassembly& open, uint8_t index, const Datagram& fragment) {
+    std::copy(fragment.data.begin() + kDatagramHeaderSize, fragment.data.end(),
+              open.whole.data.begin() + kDatagramHeaderSize + index * kMaxFragmentPayload);
+    open.arrived.set(index);
+}
+}  // namespace
+
+void EngineCore::DispatchFragmented(const Datagram& message, uint32_t interval, uint32_t retries,
+                                    uint32_t now) {
+    uint32_t total = uint32_t(message.data.size());
+    uint32_t payload = total - kDatagramHeaderSize;
     uint32_t count = FragmentCount(payload);
-    bool reliable = message->retriesLeft > 0;
-    PeerState* peer = reliable ? FindOrAddPeer(message->peerAddress) : nullptr;
     // One block of consecutive numbers, even with other engines numbering
     // at the same time: the message id is the first fragment's number.
-    uint32_t first = NextSequence.fetch_add(count);
+    uint32_t first = sequence.fetch_add(count);
     for (uint32_t i = 0; i < count; ++i) {
-        uint32_t piece = FragmentPieceLength(payload, i);
-        DatagramRecord* fragment = DatagramRecord::WithData(piece + kDatagramHeaderSize);
-        std::memcpy(fragment->Data() + kDatagramHeaderSize,
-                    message->Data() + kDatagramHeaderSize + i * kMaxFragmentPayload, piece);
-        fragment->peerAddress = message->peerAddress;
-        fragment->interval = message->interval;
-        fragment->retriesLeft = message->retriesLeft;
+        auto piece = message.data.begin() + kDatagramHeaderSize + i * kMaxFragmentPayload;
+        Datagram fragment{message.peerAddress, std::vector<uint8_t>(kDatagramHeaderSize)};
+        fragment.data.insert(fragment.data.end(), piece, piece + FragmentPieceLength(payload, i));
         DatagramHeader header;
         header.fragmentIndex = uint8_t(i);
-        header.flags = FRAGMENT_FLAG | (reliable ? RELIABLE_FLAG : 0);
-        header.totalLength = uint16_t(message->length);
+        header.flags = FRAGMENT_FLAG | (retries > 0 ? RELIABLE_FLAG : 0);
+        header.totalLength = uint16_t(total);
         header.sequence = first + i;
         header.messageId = first;
-        header.Encode(fragment->Data());
-        if (reliable) peer->awaitingAck.Append(fragment);
-        QueueForSending(fragment);
+        header.Encode(fragment.data.data());
+        Transmit(std::move(fragment), header.sequence, interval, retries, now);
     }
 }
 
-void DatagramEngine::Reassemble(PeerState& peer, DatagramRecord* fragment) {
-    std::unique_ptr<DatagramRecord> owned(fragment);
-    DatagramHeader header = fragment->Header();
-    uint32_t piece = fragment->length - kDatagramHeaderSize;
-    peer.reassembly.ResetToHead();
-    while (peer.reassembly.Advance()) {
-        DatagramRecord* whole = peer.reassembly.Current();
-        if (whole->Header().messageId != header.messageId) continue;
-        // A piece that does not fit this message, or a second copy of one
-        // already here, can only come from a damaged or foreign sender.
-        if (header.totalLength != whole->length ||
-            !FragmentFits(whole->length, header.fragmentIndex, piece) ||
-            whole->fragmentsArrived.test(header.fragmentIndex))
-            return;
-        std::memcpy(
-            whole->Data() + kDatagramHeaderSize + header.fragmentIndex * kMaxFragmentPayload,
-            fragment->Data() + kDatagramHeaderSize, piece);
-        whole->fragmentsArrived.set(header.fragmentIndex);
-        if (--whole->retriesLeft == 0) {
-            peer.reassembly.RemoveCurrent();
-            reassemblyBytes -= whole->length;
-            Deliver(whole);
-        }
+void EngineCore::Reassemble(PeerState& peer, const DatagramHeader& header, const Datagram& fragment,
+                            uint32_t now) {
+    auto& list = peer.reassembly;
+    auto open = std::find_if(list.begin(), list.end(), [&header](const Reassembly& r) {
+        return r.messageId == header.messageId;
+    });
+    if (open == list.end()) {
+        OpenReassembly(peer, header, fragment, now);
         return;
     }
-    OpenReassembly(peer, fragment, header);
+    // A piece that does not fit this message, or a second copy of one
+    // already here, can only come from a damaged or foreign sender.
+    uint32_t total = uint32_t(open->whole.data.size());
+    uint32_t piece = uint32_t(fragment.data.size()) - kDatagramHeaderSize;
+    if (header.totalLength != total || !FragmentFits(total, header.fragmentIndex, piece) ||
+        open->arrived.test(header.fragmentIndex))
+        return;
+    PlacePiece(*open, header.fragmentIndex, fragment);
+    if (--open->missing > 0) return;
+    reassemblyBytes -= total;
+    Datagram whole = std::move(open->whole);
+    list.erase(open);
+    deliver(std::move(whole));
 }
 
-void DatagramEngine::OpenReassembly(PeerState& peer, DatagramRecord* fragment,
-                                    const DatagramHeader& header) {
-    uint32_t piece = fragment->length - kDatagramHeaderSize;
-    if (!FragmentFits(header.totalLength, header.fragmentIndex, piece)) return;
-    if (header.totalLength > kMaxReassemblyBytes - reassemblyBytes) return;
-    DatagramRecord* whole = DatagramRecord::WithData(header.totalLength);
-    std::memcpy(whole->Data(), fragment->Data(), kDatagramHeaderSize);
-    std::memcpy(whole->Data() + kDatagramHeaderSize + header.fragmentIndex * kMaxFragmentPayload,
-                fragment->Data() + kDatagramHeaderSize, piece);
-    whole->peerAddress = fragment->peerAddress;
-    whole->fragmentsArrived.set(header.fragmentIndex);
-    whole->retriesLeft = FragmentCount(header.totalLength - kDatagramHeaderSize) - 1;
-    whole->dueTime = DueTimeAfter(platform::TimeGetTime(), kReassemblyExpiryMs);
+void EngineCore::OpenReassembly(PeerState& peer, const DatagramHeader& header,
+                                const Datagram& fragment, uint32_t now) {
+    uint32_t total = header.totalLength;
+    uint32_t piece = uint32_t(fragment.data.size()) - kDatagramHeaderSize;
+    if (!FragmentFits(total, header.fragmentIndex, piece)) return;
+    if (total > kMaxReassemblyBytes - reassemblyBytes) return;
+    Reassembly open{header.messageId,
+                    Datagram{fragment.peerAddress, std::vector<uint8_t>(total)},
+                    FragmentCount(total - kDatagramHeaderSize) - 1,
+                    now + kReassemblyExpiryMs,
+                    {}};
+    std::copy_n(fragment.data.begin(), kDatagramHeaderSize, open.whole.data.begin());
+    PlacePiece(open, header.fragmentIndex, fragment);
     // A first fragment that is the whole message has nothing to wait for.
-    if (whole->retriesLeft == 0) {
-        Deliver(whole);
+    if (open.missing == 0) {
+        deliver(std::move(open.whole));
         return;
     }
-    peer.reassembly.Append(whole);
-    reassemblyBytes += whole->length;
+    reassemblyBytes += total;
+    peer.reassembly.push_back(std::move(open));
 }
 
-void DatagramEngine::ExpireReassemblies(PeerState& peer, uint32_t now) {
-    peer.reassembly.ResetToHead();
-    while (peer.reassembly.Advance()) {
-        DatagramRecord* whole = peer.reassembly.Current();
-        if (!DueTimeReached(now, whole->dueTime)) continue;
-        peer.reassembly.RemoveCurrent();
-        reassemblyBytes -= whole->length;
-        delete whole;
+void EngineCore::ExpireReassemblies(PeerState& peer, uint32_t now) {
+    auto& list = peer.reassembly;
+    for (auto it = list.begin(); it != list.end();) {
+        if (!DueTimeReached(now, it->dueTime)) {
+            ++it;
+            continue;
+        }
+        reassemblyBytes -= uint32_t(it->whole.data.size());
+        it = list.erase(it);
     }
 }

@@ -78,10 +78,6 @@ void GameLink::AppendMessage(KVNPacket* packet) {
     messages.push_back(packet);
 }
 
-const sockaddr_in* GameLink::LocalAddress() const {
-    return engine ? &engine->LocalAddress() : nullptr;
-}
-
 void OnDatagram(sockaddr_in, const uint8_t* bytes, int32_t length) {
     if (length < kMinMessage) return;
     auto* copy = new unsigned char[size_t(length)];

@@ -9,10 +9,10 @@
 #include <memory>
 #include <string>
 
-#include "gamelink/critical_lock.h"
 #include "gamelink/datagram_engine.h"
 #include "packet/kvn_packet.h"
 #include "platform/socket.h"
+#include "platform/sync.h"
 
 class GameLink {
 public:
@@ -43,8 +43,6 @@ public:
 
     // OnDatagram's end of the received queue.
     void AppendMessage(KVNPacket* packet);
-    // The engine's bound address while the link is open (tests).
-    const sockaddr_in* LocalAddress() const;
 
 private:
     int ResolveServer();
@@ -54,7 +52,7 @@ private:
     std::string hostName;
     bool hostSet = false;
     uint16_t serverPort = 0;
-    CriticalLock messagesLock;
+    platform::CriticalSection messagesLock;
     std::deque<KVNPacket*> messages;
 };
 

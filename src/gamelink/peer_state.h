@@ -1,36 +1,60 @@
-// What the worker knows about one peer (IPv4 address and UDP port): the
+// What the engine knows about one peer (IPv4 address and UDP port): the
 // reliable datagrams it has not acknowledged, its partly received messages
 // and the sequence numbers it sent recently.
 #pragma once
 
-#include "gamelink/cursor_list.h"
+#include <bitset>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "gamelink/datagram_header.h"
 #include "gamelink/datagram_record.h"
-#include "gamelink/seen_entry.h"
-#include "platform/socket.h"
 
 // The history remembers this many sequence numbers per peer.
 constexpr size_t kHistorySize = 100;
+// A message of at most 65,523 payload bytes has at most 65 fragments.
+constexpr uint32_t kMaxFragments = kMaxMessagePayload / kMaxFragmentPayload + 1;
+
+// A reliable datagram sent and not acknowledged yet.
+struct AwaitingAck {
+    std::shared_ptr<DatagramRecord> record;
+    uint32_t sequence;
+    uint32_t interval;     // ms between transmissions
+    uint32_t dueTime;      // tick of the next transmission
+    uint32_t retriesLeft;  // transmissions still allowed after the last one
+};
+
+// A fragmented message being put together.
+struct Reassembly {
+    uint32_t messageId;
+    Datagram whole;    // the opening fragment's header, then the payload
+    uint32_t missing;  // fragments still to come
+    uint32_t dueTime;  // given up at this tick
+    std::bitset<kMaxFragments> arrived;
+};
+
+// A sequence number received, remembered until `expiry`.
+struct SeenEntry {
+    uint32_t sequence;
+    uint32_t expiry;
+};
 
 class PeerState {
 public:
-    explicit PeerState(const sockaddr_in& address);
-    // Releases the history entries; records are released by their owners.
-    ~PeerState();
-    PeerState(const PeerState&) = delete;
-    PeerState& operator=(const PeerState&) = delete;
+    explicit PeerState(const sockaddr_in& address) : peerAddress(address) {}
 
-    // Address and port equal; the other bytes of the address do not count.
-    bool Matches(const sockaddr_in& address) const;
-    bool HasSeen(uint32_t sequence);
+    bool HasSeen(uint32_t sequence) const;
     // Records a sequence number as the newest, forgetting the oldest beyond
     // the history's size.
     void RememberSeen(uint32_t sequence, uint32_t expiry);
-    // True when nothing is pending and the newest history entry (if any)
-    // has expired: the peer can be forgotten.
+    // Nothing pending and the newest history entry (if any) expired: the
+    // peer can be forgotten.
     bool IsIdle(uint32_t now) const;
 
     sockaddr_in peerAddress;
-    CursorList<DatagramRecord> awaitingAck;
-    CursorList<DatagramRecord> reassembly;
-    CursorList<SeenEntry> history;  // newest first
+    std::vector<AwaitingAck> awaitingAck;  // oldest first
+    std::vector<Reassembly> reassembly;    // oldest first
+    std::deque<SeenEntry> history;         // newest first
 };

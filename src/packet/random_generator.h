@@ -12,8 +12,8 @@ public:
 
     // One step of the generator, then the new state mapped into the range.
     virtual uint32_t Next();
-    // Keeps the third slot of the table of virtual operations that
-    // generators have always had; this generator has nothing to do there.
+    // The third virtual operation of a generator, for one that has work to
+    // do between draws; this one has none.
     virtual void Idle();
 
 private:

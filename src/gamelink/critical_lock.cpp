@@ -1,3 +1,0 @@
-#include "gamelink/critical_lock.h"
-
-CriticalLock::~CriticalLock() = default;

@@ -1,0 +1,113 @@
+#include "gamelink/engine_core.h"
+
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+#include "gamelink/due_time.h"
+
+std::atomic<uint32_t> NextSequence{0};
+
+namespace {
+// Peers are told apart by address and port; the rest of the socket address
+// does not count.
+uint64_t PeerKey(const sockaddr_in& address) {
+    return uint64_t(address.sin_addr.s_addr) << 16 | address.sin_port;
+}
+}  // namespace
+
+EngineCore::EngineCore(TransmitFn transmitFn, DeliverFn deliverFn, std::atomic<uint32_t>& numbering)
+    : transmit(std::move(transmitFn)), deliver(std::move(deliverFn)), sequence(numbering) {}
+
+PeerState& EngineCore::PeerOf(const sockaddr_in& address) {
+    return peers.try_emplace(PeerKey(address), address).first->second;
+}
+
+bool EngineCore::Dispatch(Datagram message, uint32_t interval, uint32_t retries, uint32_t now) {
+    size_t length = message.data.size();
+    if (length < kDatagramHeaderSize || length > kMaxMessagePayload + kDatagramHeaderSize)
+        return false;
+    if (length > kMaxDatagramSize) {
+        DispatchFragmented(message, interval, retries, now);
+        return true;
+    }
+    DatagramHeader header;
+    header.flags = retries > 0 ? RELIABLE_FLAG : 0;
+    header.totalLength = uint16_t(length);
+    header.sequence = sequence.fetch_add(1);
+    header.Encode(message.data.data());
+    Transmit(std::move(message), header.sequence, interval, retries, now);
+    return true;
+}
+
+// The first transmission of a numbered datagram; a reliable one then waits
+// for its acknowledgement, and the resend clock starts now.
+void EngineCore::Transmit(Datagram datagram, uint32_t number, uint32_t interval, uint32_t retries,
+                          uint32_t now) {
+    auto record = std::make_shared<DatagramRecord>(std::move(datagram));
+    if (retries > 0)
+        PeerOf(record->datagram.peerAddress)
+            .awaitingAck.push_back({record, number, interval, now + interval, retries});
+    transmit(std::move(record));
+}
+
+void EngineCore::Service(uint32_t now) {
+    for (auto it = peers.begin(); it != peers.end();) {
+        PeerState& peer = it->second;
+        ResendDue(peer, now);
+        ExpireReassemblies(peer, now);
+        it = peer.IsIdle(now) ? peers.erase(it) : std::next(it);
+    }
+}
+
+void EngineCore::ResendDue(PeerState& peer, uint32_t now) {
+    auto& list = peer.awaitingAck;
+    for (auto it = list.begin(); it != list.end();) {
+        if (!DueTimeReached(now, it->dueTime)) {
+            ++it;
+            continue;
+        }
+        transmit(it->record);
+        it->dueTime = now + it->interval;
+        // After its last transmission nothing waits for it any more.
+        it = --it->retriesLeft == 0 ? list.erase(it) : std::next(it);
+    }
+}
+
+bool EngineCore::Receive(Datagram datagram, uint32_t now) {
+    size_t length = datagram.data.size();
+    if (length < kDatagramHeaderSize || length > kMaxDatagramSize) return false;
+    DatagramHeader header = DatagramHeader::Decode(datagram.data.data());
+    PeerState& peer = PeerOf(datagram.peerAddress);
+    if (header.flags & ACK_FLAG) {
+        Acknowledged(peer, header.sequence);
+        return true;
+    }
+    // Before the duplicate test: a copy means our acknowledgement was lost.
+    if (header.flags & RELIABLE_FLAG) Acknowledge(datagram.peerAddress, header.sequence);
+    if (peer.HasSeen(header.sequence)) return false;
+    peer.RememberSeen(header.sequence, now + kHistoryExpiryMs);
+    if (header.flags & FRAGMENT_FLAG)
+        Reassemble(peer, header, datagram, now);
+    else
+        deliver(std::move(datagram));
+    return false;
+}
+
+void EngineCore::Acknowledged(PeerState& peer, uint32_t number) {
+    auto& list = peer.awaitingAck;
+    auto it = std::find_if(list.begin(), list.end(),
+                           [number](const AwaitingAck& entry) { return entry.sequence == number; });
+    if (it == list.end()) return;
+    it->record->acknowledged = true;
+    list.erase(it);
+}
+
+void EngineCore::Acknowledge(const sockaddr_in& to, uint32_t number) {
+    DatagramHeader header;
+    header.flags = ACK_FLAG;
+    header.sequence = number;
+    Datagram ack{to, std::vector<uint8_t>(kDatagramHeaderSize)};
+    header.Encode(ack.data.data());
+    transmit(std::make_shared<DatagramRecord>(std::move(ack)));
+}
