@@ -67,10 +67,11 @@ class WinePrefix:
         return subprocess.Popen([self.loader, str(exe), *map(str, args)], env=self.env, cwd=cwd,
                                 **pipes)
 
-    def reg(self, *args, tries=1):
+    def reg(self, *args):
         self.start_server()
-        # A prefix still settling after wineboot can refuse the first write.
-        for _ in range(tries - 1):
+        # A prefix still settling (after wineboot, or under load) can refuse a
+        # write now and then.
+        for _ in range(2):
             if _quiet(["wine64", "reg", *args, "/f"], self.env) == 0:
                 return
             time.sleep(1)
@@ -98,9 +99,9 @@ def make_template_prefix(path):
     prefix.path.mkdir(parents=True, exist_ok=True)
     prefix.start_server()
     _quiet(["wine64", "wineboot", "-i"], prefix.env, timeout=300)
-    prefix.reg("add", r"HKCU\Software\Wine\Drivers", "/v", "Graphics", "/d", "x11,null", tries=3)
+    prefix.reg("add", r"HKCU\Software\Wine\Drivers", "/v", "Graphics", "/d", "x11,null")
     prefix.reg("add", r"HKCU\Software\Wine\WineDbg", "/v", "ShowCrashDialog", "/t", "REG_DWORD",
-               "/d", "0", tries=3)
+               "/d", "0")
     prefix.stop_server()
     return prefix
 
