@@ -21,10 +21,7 @@ constexpr uint32_t kAcknowledgementsPerCycle = 64;
 
 DatagramEngine::DatagramEngine()
     : core([this](std::shared_ptr<const DatagramRecord> r) { toSend.Append(std::move(r)); },
-           [this](Datagram message) {
-               undeliveredBytes += message.data.size() + kEntryBytes;
-               toDeliver.Append(std::move(message));
-           },
+           [this](Datagram message) { toDeliver.Append(std::move(message)); },
            [this] { return HasRoom(); }) {}
 
 DatagramEngine::~DatagramEngine() { Stop(); }
@@ -140,7 +137,7 @@ void DatagramEngine::WorkerCycle() {
 // Room for a new received datagram: for the message it may complete, on
 // the way to the receiver and at the receiver, and for its acknowledgement.
 bool DatagramEngine::HasRoom() {
-    return undeliveredBytes < kMaxUndeliveredBytes && toSend.Size() < kMaxUnsent &&
+    return toDeliver.Size() < kMaxUndelivered && toSend.Size() < kMaxUnsent &&
            (!receiverRoom || receiverRoom());
 }
 
@@ -178,7 +175,6 @@ uint32_t DatagramEngine::DeliveryThread(void* self) {
         } catch (...) {
             // A callback that throws loses its message, not the link.
         }
-        engine->undeliveredBytes -= message->data.size() + kEntryBytes;
     }
     return 0;
 }

@@ -26,12 +26,10 @@ class DatagramEngine {
 public:
     // How long a stop waits for each thread before giving up on it.
     static constexpr uint32_t kStopWaitMs = 5000;
-    // Received messages waiting for the delivery thread: at most this many
-    // bytes (each counted with kEntryBytes more for its keeping).
-    static constexpr size_t kMaxUndeliveredBytes = 256 * 1024;
-    static constexpr size_t kEntryBytes = 64;
-    // Datagrams waiting for the send thread beyond which no new datagram is
-    // taken (its acknowledgement would queue behind them).
+    // While this many received messages wait for the delivery thread (1 MiB
+    // at most), or this many datagrams for the send thread (an
+    // acknowledgement would queue behind them), no new datagram is taken.
+    static constexpr size_t kMaxUndelivered = 16;
     static constexpr size_t kMaxUnsent = 1024;
 
     DatagramEngine();
@@ -77,7 +75,6 @@ private:
     ReceivedQueue received;
     EventQueue<std::shared_ptr<const DatagramRecord>> toSend;
     EventQueue<Datagram> toDeliver;
-    std::atomic<size_t> undeliveredBytes{0};  // in toDeliver, kEntryBytes each more
-    EngineCore core;                          // the worker's alone
+    EngineCore core;  // the worker's alone
     platform::Thread receiveThread, sendThread, workerThread, deliveryThread;
 };
