@@ -21,7 +21,8 @@ constexpr uint32_t kAcknowledgementsPerCycle = 64;
 
 DatagramEngine::DatagramEngine()
     : core([this](std::shared_ptr<const DatagramRecord> r) { toSend.Append(std::move(r)); },
-           [this](Datagram message) { toDeliver.Append(std::move(message)); }) {}
+           [this](Datagram message) { toDeliver.Append(std::move(message)); },
+           [this] { return HasRoom(); }) {}
 
 DatagramEngine::~DatagramEngine() { Stop(); }
 
@@ -43,9 +44,10 @@ bool DatagramEngine::Open(uint16_t localPort, const char* localAddressText) {
 }
 
 int DatagramEngine::Start(DeliveryCallback receiver, uint16_t localPort,
-                          const char* localAddressText) {
+                          const char* localAddressText, RoomCallback room) {
     if (!Open(localPort, localAddressText)) return 0;
     callback = receiver;
+    receiverRoom = room;
     if (receiveThread.Start(ReceiveThread, this) && sendThread.Start(SendThread, this) &&
         deliveryThread.Start(DeliveryThread, this) && workerThread.Start(WorkerThread, this))
         return 1;
@@ -99,7 +101,7 @@ void DatagramEngine::ReceiveOne() {
     // Shorter than a header, or a failed receive (also one longer than the
     // buffer): dropped.
     if (!running || n < int(kDatagramHeaderSize)) return;
-    received.Append(Datagram{from, std::vector<uint8_t>(buffer, buffer + n)});
+    received.Offer(from, buffer, size_t(n));
 }
 
 uint32_t DatagramEngine::WorkerThread(void* self) {
@@ -130,6 +132,13 @@ void DatagramEngine::WorkerCycle() {
         auto datagram = received.TakeFront();
         if (!datagram || !core.Receive(std::move(*datagram), now)) return;
     }
+}
+
+// Room for a new received datagram: for the message it may complete, on
+// the way to the receiver and at the receiver, and for its acknowledgement.
+bool DatagramEngine::HasRoom() {
+    return toDeliver.Size() < kMaxUndelivered && toSend.Size() < kMaxUnsent &&
+           (!receiverRoom || receiverRoom());
 }
 
 uint32_t DatagramEngine::SendThread(void* self) {

@@ -8,16 +8,12 @@
 
 std::atomic<uint32_t> NextSequence{0};
 
-namespace {
-// Peers are told apart by address and port; the rest of the socket address
-// does not count.
-uint64_t PeerKey(const sockaddr_in& address) {
-    return uint64_t(address.sin_addr.s_addr) << 16 | address.sin_port;
-}
-}  // namespace
-
-EngineCore::EngineCore(TransmitFn transmitFn, DeliverFn deliverFn, std::atomic<uint32_t>& numbering)
-    : transmit(std::move(transmitFn)), deliver(std::move(deliverFn)), sequence(numbering) {}
+EngineCore::EngineCore(TransmitFn transmitFn, DeliverFn deliverFn, RoomFn roomFn,
+                       std::atomic<uint32_t>& numbering)
+    : transmit(std::move(transmitFn)),
+      deliver(std::move(deliverFn)),
+      room(std::move(roomFn)),
+      sequence(numbering) {}
 
 PeerState& EngineCore::PeerOf(const sockaddr_in& address) {
     return peers.try_emplace(PeerKey(address), address).first->second;
@@ -78,19 +74,25 @@ bool EngineCore::Receive(Datagram datagram, uint32_t now) {
     size_t length = datagram.data.size();
     if (length < kDatagramHeaderSize || length > kMaxDatagramSize) return false;
     DatagramHeader header = DatagramHeader::Decode(datagram.data.data());
-    PeerState& peer = PeerOf(datagram.peerAddress);
+    auto known = peers.find(PeerKey(datagram.peerAddress));
     if (header.flags & ACK_FLAG) {
-        Acknowledged(peer, header.sequence);
+        // Only a peer we sent to waits for acknowledgements.
+        if (known != peers.end()) Acknowledged(known->second, header.sequence);
         return true;
     }
-    // Before the duplicate test: a copy means our acknowledgement was lost.
-    if (header.flags & RELIABLE_FLAG) Acknowledge(datagram.peerAddress, header.sequence);
-    if (peer.HasSeen(header.sequence)) return false;
-    peer.RememberSeen(header.sequence, now + kHistoryExpiryMs);
-    if (header.flags & FRAGMENT_FLAG)
-        Reassemble(peer, header, datagram, now);
-    else
-        deliver(std::move(datagram));
+    if ((room && !room()) || (known == peers.end() && peers.size() >= kMaxPeers)) return false;
+    PeerState& peer = known != peers.end() ? known->second : PeerOf(datagram.peerAddress);
+    uint32_t number = header.sequence;
+    bool reliable = header.flags & RELIABLE_FLAG;
+    // A copy is acknowledged again: our acknowledgement was lost.
+    if (!peer.HasSeen(number)) {
+        if (!(header.flags & FRAGMENT_FLAG))
+            deliver(std::move(datagram));
+        else if (!Reassemble(peer, header, datagram, now))
+            return false;
+        peer.RememberSeen(number, now + kHistoryExpiryMs);
+    }
+    if (reliable) Acknowledge(peer.peerAddress, number);
     return false;
 }
 

@@ -24,21 +24,29 @@ class EngineCore {
 public:
     // Reassemblies are given up this long after they opened.
     static constexpr uint32_t kReassemblyExpiryMs = 10000;
-    // Bytes that open reassemblies may hold together, over all peers: 64
+    // Bytes that open reassemblies may hold together, over all peers: 16
     // messages of the largest size. Anyone can send first fragments of
-    // large messages; beyond this their fragments are dropped until some
+    // large messages; beyond this their fragments are refused until some
     // reassembly completes or expires.
-    static constexpr uint32_t kMaxReassemblyBytes = 64 * (kMaxMessagePayload + kDatagramHeaderSize);
+    static constexpr uint32_t kMaxReassemblyBytes = 16 * (kMaxMessagePayload + kDatagramHeaderSize);
     // A sequence number is remembered this long after it arrived.
     static constexpr uint32_t kHistoryExpiryMs = 15000;
+    // Peers known at once. Every new sender gets one, kept 15 s after its
+    // last datagram; when the table is full, datagrams from new senders are
+    // refused until a peer is forgotten. Our own messages always get one.
+    static constexpr size_t kMaxPeers = 1024;
 
     // A datagram to put on the wire; a reliable one comes again for every
     // resend. Neither callback may call back into the core.
     using TransmitFn = std::function<void(std::shared_ptr<const DatagramRecord>)>;
     // A complete received message: 12 header bytes, then the payload.
     using DeliverFn = std::function<void(Datagram)>;
+    // Asked before a received datagram is taken: false while there is no
+    // room for what it brings (a message to deliver, an acknowledgement to
+    // send). None: always room.
+    using RoomFn = std::function<bool()>;
 
-    EngineCore(TransmitFn transmit, DeliverFn deliver,
+    EngineCore(TransmitFn transmit, DeliverFn deliver, RoomFn room = {},
                std::atomic<uint32_t>& numbering = NextSequence);
     EngineCore(const EngineCore&) = delete;
     EngineCore& operator=(const EngineCore&) = delete;
@@ -50,6 +58,9 @@ public:
     bool Dispatch(Datagram message, uint32_t interval, uint32_t retries, uint32_t now);
     // Handles one received datagram. True for an acknowledgement, which
     // the worker takes along without counting it as its cycle's datagram.
+    // A datagram that cannot be kept (no room, the peer table or the
+    // reassembly bytes full) is refused before anything else: it is neither
+    // acknowledged nor remembered, so a reliable peer sends it again later.
     bool Receive(Datagram datagram, uint32_t now);
     // Resends what is due, gives up expired reassemblies, forgets idle peers.
     void Service(uint32_t now);
@@ -65,14 +76,16 @@ private:
     // Fragmentation and reassembly (fragmentation.cpp).
     void DispatchFragmented(const Datagram& message, uint32_t interval, uint32_t retries,
                             uint32_t now);
-    void Reassemble(PeerState& peer, const DatagramHeader& header, const Datagram& fragment,
+    // False only when the fragment would open a reassembly beyond the cap.
+    bool Reassemble(PeerState& peer, const DatagramHeader& header, const Datagram& fragment,
                     uint32_t now);
-    void OpenReassembly(PeerState& peer, const DatagramHeader& header, const Datagram& fragment,
+    bool OpenReassembly(PeerState& peer, const DatagramHeader& header, const Datagram& fragment,
                         uint32_t now);
     void ExpireReassemblies(PeerState& peer, uint32_t now);
 
     TransmitFn transmit;
     DeliverFn deliver;
+    RoomFn room;
     std::atomic<uint32_t>& sequence;
     std::map<uint64_t, PeerState> peers;  // by address and port
     uint32_t reassemblyBytes = 0;         // held by open reassemblies

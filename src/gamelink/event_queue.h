@@ -2,6 +2,7 @@
 // hand-over between the engine's threads.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -26,6 +27,10 @@ public:
         std::optional<T> item(std::move(fifo.front()));
         fifo.pop_front();
         return item;
+    }
+    size_t Size() {
+        platform::CriticalSectionGuard hold(lock);
+        return fifo.size();
     }
     // Waits for an append (or Signal) at most timeoutMs.
     void Wait(uint32_t timeoutMs) { event.Wait(timeoutMs); }

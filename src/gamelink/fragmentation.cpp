@@ -41,37 +41,37 @@ void EngineCore::DispatchFragmented(const Datagram& message, uint32_t interval, 
     }
 }
 
-void EngineCore::Reassemble(PeerState& peer, const DatagramHeader& header, const Datagram& fragment,
+bool EngineCore::Reassemble(PeerState& peer, const DatagramHeader& header, const Datagram& fragment,
                             uint32_t now) {
     auto& list = peer.reassembly;
     auto open = std::find_if(list.begin(), list.end(), [&header](const Reassembly& r) {
         return r.messageId == header.messageId;
     });
-    if (open == list.end()) {
-        OpenReassembly(peer, header, fragment, now);
-        return;
-    }
+    if (open == list.end()) return OpenReassembly(peer, header, fragment, now);
     // A piece that does not fit this message, or a second copy of one
-    // already here, can only come from a damaged or foreign sender.
+    // already here, can only come from a damaged or foreign sender: it is
+    // taken and thrown away.
     uint32_t total = uint32_t(open->whole.data.size());
     uint32_t piece = uint32_t(fragment.data.size()) - kDatagramHeaderSize;
     if (header.totalLength != total || !FragmentFits(total, header.fragmentIndex, piece) ||
         open->arrived.test(header.fragmentIndex))
-        return;
+        return true;
     PlacePiece(*open, header.fragmentIndex, fragment);
-    if (--open->missing > 0) return;
+    if (--open->missing > 0) return true;
     reassemblyBytes -= total;
     Datagram whole = std::move(open->whole);
     list.erase(open);
     deliver(std::move(whole));
+    return true;
 }
 
-void EngineCore::OpenReassembly(PeerState& peer, const DatagramHeader& header,
+bool EngineCore::OpenReassembly(PeerState& peer, const DatagramHeader& header,
                                 const Datagram& fragment, uint32_t now) {
     uint32_t total = header.totalLength;
     uint32_t piece = uint32_t(fragment.data.size()) - kDatagramHeaderSize;
-    if (!FragmentFits(total, header.fragmentIndex, piece)) return;
-    if (total > kMaxReassemblyBytes - reassemblyBytes) return;
+    if (!FragmentFits(total, header.fragmentIndex, piece)) return true;
+    // Refused, not thrown away: the sender sends it again once there is room.
+    if (total > kMaxReassemblyBytes - reassemblyBytes) return false;
     Reassembly open{header.messageId,
                     Datagram{fragment.peerAddress, std::vector<uint8_t>(total)},
                     FragmentCount(total - kDatagramHeaderSize) - 1,
@@ -82,10 +82,11 @@ void EngineCore::OpenReassembly(PeerState& peer, const DatagramHeader& header,
     // A first fragment that is the whole message has nothing to wait for.
     if (open.missing == 0) {
         deliver(std::move(open.whole));
-        return;
+        return true;
     }
     reassemblyBytes += total;
     peer.reassembly.push_back(std::move(open));
+    return true;
 }
 
 void EngineCore::ExpireReassemblies(PeerState& peer, uint32_t now) {

@@ -11,6 +11,13 @@ namespace {
 constexpr uint16_t kWinsockVersion = 0x0101;
 // The cipher header and a packet id: the least a packet can read.
 constexpr int32_t kMinMessage = KVNPacket::kHeaderSize + 2;
+
+bool GameLinkHasRoom() { return gameLink.HasRoom(); }
+
+// The payload received (cipher header and body), and the keeping.
+size_t QueuedBytes(KVNPacket* packet) {
+    return size_t(packet->GetLimit()) + KVNPacket::kHeaderSize + GameLink::kEntryBytes;
+}
 }  // namespace
 
 GameLink::~GameLink() {
@@ -28,7 +35,7 @@ void GameLink::SetPort(uint16_t port) { serverPort = port; }
 int GameLink::Init(DeliveryCallback callback) {
     engine.reset(new DatagramEngine);
     platform::WSAStartup(kWinsockVersion);
-    if (!engine->Start(callback, 0, nullptr)) return 0;
+    if (!engine->Start(callback, 0, nullptr, GameLinkHasRoom)) return 0;
     return ResolveServer();
 }
 
@@ -65,6 +72,7 @@ int GameLink::GetNextMessage(KVNPacket** packet) {
     if (messages.empty()) return 0;
     *packet = messages.front();
     messages.pop_front();
+    queuedBytes -= QueuedBytes(*packet);
     return 1;
 }
 
@@ -76,6 +84,12 @@ void GameLink::Shutdown() {
 void GameLink::AppendMessage(KVNPacket* packet) {
     platform::CriticalSectionGuard hold(messagesLock);
     messages.push_back(packet);
+    queuedBytes += QueuedBytes(packet);
+}
+
+bool GameLink::HasRoom() {
+    platform::CriticalSectionGuard hold(messagesLock);
+    return queuedBytes < kMaxQueuedBytes;
 }
 
 void OnDatagram(sockaddr_in, const uint8_t* bytes, int32_t length) {

@@ -4,6 +4,7 @@
 // Used from the driver's thread; the delivery thread only appends.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -18,6 +19,11 @@ class GameLink {
 public:
     static constexpr uint32_t kResendIntervalMs = 1000;
     static constexpr uint32_t kResendRetries = 5;
+    // Received packets nobody took yet may hold this many bytes (each
+    // counted with kEntryBytes more for its keeping). Beyond it the link
+    // takes no new message: after discovery nobody reads the queue.
+    static constexpr size_t kMaxQueuedBytes = 256 * 1024;
+    static constexpr size_t kEntryBytes = 64;
 
     GameLink() = default;
     // Stops a link still open and releases the packets nobody took: at
@@ -30,7 +36,8 @@ public:
     void SetHost(const char* host);
     void SetPort(uint16_t port);
     // Opens the link: 1 ready, 0 failed (no socket, or a name that does not
-    // resolve). Call Shutdown before the next Init.
+    // resolve). Call Shutdown before the next Init. The engine takes no new
+    // message while the received queue is full (HasRoom).
     int Init(DeliveryCallback callback);
     // Enciphers the packet in place and queues its bytes; the caller still
     // owns (and destroys) the packet.
@@ -41,8 +48,12 @@ public:
     // Closes the link (the engine's threads end before it returns).
     void Shutdown();
 
-    // OnDatagram's end of the received queue.
+    // OnDatagram's end of the received queue. It takes every packet: the
+    // engine stops delivering once HasRoom says no, and what it still had
+    // on the way is bounded by the engine.
     void AppendMessage(KVNPacket* packet);
+    // False while the received queue holds kMaxQueuedBytes or more.
+    bool HasRoom();
 
 private:
     int ResolveServer();
@@ -54,6 +65,7 @@ private:
     uint16_t serverPort = 0;
     platform::CriticalSection messagesLock;
     std::deque<KVNPacket*> messages;
+    size_t queuedBytes = 0;  // of the packets in messages, kEntryBytes each more
 };
 
 // The one game link of the program.

@@ -17,6 +17,12 @@ constexpr size_t kHistorySize = 100;
 // A message of at most 65,523 payload bytes has at most 65 fragments.
 constexpr uint32_t kMaxFragments = kMaxMessagePayload / kMaxFragmentPayload + 1;
 
+// Peers are told apart by address and port; the rest of the socket address
+// does not count.
+inline uint64_t PeerKey(const sockaddr_in& address) {
+    return uint64_t(address.sin_addr.s_addr) << 16 | address.sin_port;
+}
+
 // A reliable datagram sent and not acknowledged yet.
 struct AwaitingAck {
     std::shared_ptr<DatagramRecord> record;

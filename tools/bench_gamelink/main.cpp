@@ -5,16 +5,19 @@
 // cycles (about 1,000 messages a second each way).
 //
 //   bench_gamelink [round trips, default 500] [messages each way, default 3000]
+//   bench_gamelink flood [seconds, default 10]     (see flood.cpp)
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "flood.h"
 #include "gamelink/datagram_engine.h"
 
 namespace {
@@ -137,6 +140,10 @@ void Throughput(DatagramEngine& a, DatagramEngine& b, long count, bool bothWays)
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "flood") == 0) {
+        int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
+        return RunFlood(seconds > 1 ? seconds : 2);
+    }
     int rounds = argc > 1 ? std::atoi(argv[1]) : 500;
     long count = argc > 2 ? std::atol(argv[2]) : 3000;
     DatagramEngine a, b;

@@ -180,13 +180,18 @@ def summary(prefix, install_dir, before_files, before_version, code):
 
 
 def opened_lines(log, wait):
-    """What the opener noted, waiting up to `wait` s (the shell does not wait for it)."""
+    """What the opener noted, waiting up to `wait` s for a whole line: the
+    shell does not wait for the opener, which creates the file before it
+    writes its line."""
     deadline = time.monotonic() + wait
-    while not log.exists() and time.monotonic() < deadline:
+    text = ""
+    while True:
+        text = log.read_text("latin-1") if log.exists() else ""
+        if text.endswith("\n") or time.monotonic() >= deadline:
+            break
         time.sleep(0.1)
-    lines = log.read_text("latin-1").splitlines() if log.exists() else []
     log.unlink(missing_ok=True)
-    return [line for line in lines if line]
+    return [line for line in text.splitlines() if line]
 
 
 def main():

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/socket.h"
+#include "platform/time.h"
 
 namespace {
 // The server the engine's plain-function callback hands messages to.
@@ -67,7 +68,7 @@ void GameServer::OnMessage(sockaddr_in from, const uint8_t* bytes, int32_t lengt
 }
 
 void GameServer::Handle(const sockaddr_in& from, const uint8_t* bytes, int32_t length) {
-    RequestHandler::Outcome outcome = handler.Handle(bytes, length);
+    RequestHandler::Outcome outcome = handler.Handle(from, platform::TimeGetTime(), bytes, length);
     if (outcome.answered) {
         // QueueMessage copies the bytes; the engine numbers and sends them.
         engine.QueueMessage(from, outcome.answer.data(), int32_t(outcome.answer.size()),

@@ -1,15 +1,16 @@
 // The reference game server: one datagram engine on a UDP port that answers
 // every message 65 with the configured version and patch servers, reliably
-// (1000 ms apart, 5 retries), to whoever asked. One log line per message.
+// (1000 ms apart, 5 retries), to whoever asked, within the answer rate
+// limit of the asker's address. One log line per message.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <atomic>
-#include "platform/sync.h"
 #include <string>
 
 #include "gamelink/datagram_engine.h"
+#include "platform/sync.h"
 #include "request_handler.h"
 
 class GameServer {

@@ -18,8 +18,9 @@ const char kHelp[] =
     "A reference game server for Mirelands Auto Update. It listens on a UDP port\n"
     "for the updater's version question (game-link message 65) and answers each\n"
     "one, reliably, with the current client version and the list of patch\n"
-    "servers. Any other message, and a message whose checksum does not match,\n"
-    "is ignored (and logged).\n"
+    "servers, as often as --rate-limit allows for the asker's address. Any other\n"
+    "message, and a message whose checksum does not match, is ignored (and\n"
+    "logged).\n"
     "\n"
     "Options:\n"
     "  --version N            client version to announce, 0 to 4294967295 (required,\n"
@@ -32,6 +33,9 @@ const char kHelp[] =
     "  --port N               UDP port to listen on (default 11677; 0 picks a free one)\n"
     "  --bind ADDRESS         IPv4 address to listen on (default 127.0.0.1; 0.0.0.0\n"
     "                         for every interface)\n"
+    "  --rate-limit N         answers a second to one IPv4 address, all its ports\n"
+    "                         together (default 10; 0 for no limit); a message 65\n"
+    "                         beyond it is ignored (and logged)\n"
     "  --help                 this text\n"
     "\n"
     "Config file, one setting per line; blank lines and lines starting with #\n"
@@ -70,7 +74,7 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
 
-    RequestHandler handler(VersionAnswer(config.version, config.patchServers));
+    RequestHandler handler(VersionAnswer(config.version, config.patchServers), config.rateLimit);
     std::string description = handler.Describe();
     GameServer server(std::move(handler), stdout);
     if (!server.Start(config.bindAddress, config.port, &error)) {

@@ -12,9 +12,11 @@ constexpr int32_t kMinMessage = KVNPacket::kHeaderSize + 2;
 constexpr size_t kServersNamed = 8;
 }  // namespace
 
-RequestHandler::RequestHandler(VersionAnswer versionAnswer) : answer(std::move(versionAnswer)) {}
+RequestHandler::RequestHandler(VersionAnswer versionAnswer, uint32_t perSecond)
+    : answer(std::move(versionAnswer)), answersPerSecond(perSecond), rateLimit(perSecond) {}
 
-RequestHandler::Outcome RequestHandler::Handle(const uint8_t* bytes, int32_t length) const {
+RequestHandler::Outcome RequestHandler::Handle(const sockaddr_in& from, uint32_t now,
+                                               const uint8_t* bytes, int32_t length) {
     Outcome outcome;
     if (bytes == nullptr || length < kMinMessage) {
         outcome.note = "ignored: " + std::to_string(length) + " bytes, too short for a message";
@@ -32,6 +34,11 @@ RequestHandler::Outcome RequestHandler::Handle(const uint8_t* bytes, int32_t len
     short id = packet.GetPacketID();
     if (id != VersionAnswer::kMessageId) {
         outcome.note = "ignored: message " + std::to_string(id);
+        return outcome;
+    }
+    if (!rateLimit.Allow(from.sin_addr.s_addr, now)) {
+        outcome.note = "ignored: message 65 over the limit of " + std::to_string(answersPerSecond) +
+                       " answers a second to this address";
         return outcome;
     }
     outcome.answered = true;

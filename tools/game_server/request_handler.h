@@ -1,12 +1,15 @@
 // What the game server does with one message a client sent: message 65
-// gets the version answer, anything else is ignored with a reason. No
-// sockets here: the server feeds it payloads and sends what it returns.
+// gets the version answer, as often as the sender's address may have one;
+// anything else is ignored with a reason. No sockets here: the server feeds
+// it payloads and sends what it returns.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/socket.h"
+#include "rate_limit.h"
 #include "version_answer.h"
 
 class RequestHandler {
@@ -17,14 +20,18 @@ public:
         std::string note;             // for the log: what was answered or why not
     };
 
-    explicit RequestHandler(VersionAnswer versionAnswer);
+    // answersPerSecond: for each sender's IPv4 address; 0 for no limit.
+    RequestHandler(VersionAnswer versionAnswer, uint32_t answersPerSecond);
 
-    // One received message payload (cipher header and body).
-    Outcome Handle(const uint8_t* bytes, int32_t length) const;
+    // One received message payload (cipher header and body) from a sender
+    // at the millisecond tick `now`.
+    Outcome Handle(const sockaddr_in& from, uint32_t now, const uint8_t* bytes, int32_t length);
 
     // "version 7, 2 patch servers: a:11679 b:11680"
     std::string Describe() const;
 
 private:
     VersionAnswer answer;
+    uint32_t answersPerSecond;
+    AnswerRateLimit rateLimit;
 };

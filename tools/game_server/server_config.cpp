@@ -123,6 +123,9 @@ bool ParseArguments(int argc, const char* const* argv, ServerConfig* config, std
         std::string problem;
         if (option == "--port" && ParseNumber(value, 0xFFFF, &number)) {
             config->port = uint16_t(number);
+        } else if (option == "--rate-limit" &&
+                   ParseNumber(value, ServerConfig::kMaxRateLimit, &number)) {
+            config->rateLimit = uint32_t(number);
         } else if (option == "--bind") {
             config->bindAddress = value;
         } else if (option == "--version" && ParseVersion(value, config)) {

@@ -20,12 +20,18 @@ struct ServerConfig {
     static constexpr uint16_t kDefaultPort = 11677;
     // The updater keeps at most 99 characters of a patch server's host.
     static constexpr size_t kMaxHostLength = 99;
+    // Answers a second to one address. An updater asks once a second; ten
+    // players behind one address are all answered at once, and a victim
+    // whose address a stranger forges gets no more than this.
+    static constexpr uint32_t kDefaultRateLimit = 10;
+    static constexpr uint32_t kMaxRateLimit = 1000000;
 
     std::string bindAddress = "127.0.0.1";
     uint16_t port = kDefaultPort;
     uint32_t version = 0;
     bool versionSet = false;
     std::vector<ListedPatchServer> patchServers;
+    uint32_t rateLimit = kDefaultRateLimit;  // 0: none
     bool help = false;
 };
 

@@ -26,7 +26,7 @@ TEST(GameServer, TheAnswerByteForByte) {
 }
 
 TEST(GameServer, OnlyAnIntactMessage65IsAnswered) {
-    RequestHandler handler{VersionAnswer(12, {{"p.example", 11679}})};
+    RequestHandler handler{VersionAnswer(12, {{"p.example", 11679}}), 0};
     for (auto [request, answered] : std::vector<std::pair<Bytes, bool>>{
              // under seed 1
              {{0x01, 0x00, 0x41, 0x00, 0x92, 0xF2}, true},
@@ -34,7 +34,8 @@ TEST(GameServer, OnlyAnIntactMessage65IsAnswered) {
              {{0x01, 0x00, 0x42, 0x00, 0x92, 0xF1}, false},  // 66
              {{0x01, 0x00, 0x41, 0x00, 0xD3, 0xB3}, false},  // 41 00
              {{0x01, 0x00, 0x41, 0x00, 0x92}, false}}) {
-        RequestHandler::Outcome outcome = handler.Handle(request.data(), int32_t(request.size()));
+        RequestHandler::Outcome outcome =
+            handler.Handle(sockaddr_in{}, 0, request.data(), int32_t(request.size()));
         ASSERT_EQ(outcome.answered, answered) << int(request.back());
         if (!answered) continue;
         KVNPacket answer;
@@ -44,6 +45,22 @@ TEST(GameServer, OnlyAnIntactMessage65IsAnswered) {
                   (Bytes{0x00, 0x41, 0,   0,   0,   12,  0x00, 0x01, 0x2D, 0x9F, 0x00,
                          0x09, 'p',  '.', 'e', 'x', 'a', 'm',  'p',  'l',  'e'}));
     }
+}
+
+TEST(GameServer, AnswersAreLimitedPerAddressAllItsPortsTogether) {
+    const Bytes request = {0x01, 0x00, 0x41, 0x00, 0x92, 0xF2};
+    RequestHandler handler{VersionAnswer(1, {}), 2};  // a burst of 2, then one every 500 ms
+    // Port, address 10.0.0.1 or .2, milliseconds (the tick wraps at 512).
+    const uint32_t asks[][3] = {{1, 1, 0},   {2, 1, 0},   {1, 1, 0},    {1, 2, 0},   {1, 1, 499},
+                                {2, 1, 500}, {1, 1, 500}, {1, 1, 1000}, {1, 1, 1000}};
+    std::vector<bool> answered;
+    for (const auto& [port, address, ms] : asks) {
+        sockaddr_in from{};
+        from.sin_port = htons(uint16_t(port));
+        from.sin_addr.s_addr = htonl(0x0A000000 + address);
+        answered.push_back(handler.Handle(from, 0xFFFFFE00u + ms, request.data(), 6).answered);
+    }
+    EXPECT_EQ(answered, (std::vector<bool>{1, 1, 0, 1, 0, 1, 0, 1, 0}));
 }
 
 // Options as an operator types them, the words split at blanks; nothing
@@ -65,14 +82,17 @@ TEST(GameServer, GoodConfigurationIsTakenAndBadIsRefused) {
     ASSERT_TRUE(config);
     EXPECT_EQ(config->version, 4294967295u);
     EXPECT_EQ(config->port, 11677);
+    EXPECT_EQ(config->rateLimit, 10u);
     EXPECT_EQ(config->patchServers,
               (std::vector<ListedPatchServer>{{"b.example", 2}, {"10.1.2.3", 9}}));
     std::string host99(99, 'h');
-    EXPECT_TRUE(Accepted("--port 0 --bind 0.0.0.0 --version 0 --patch-server " + host99 + ":1"));
+    config = Accepted("--port 0 --bind 0.0.0.0 --version 0 --rate-limit 0 --patch-server " +
+                      host99 + ":1");
+    ASSERT_TRUE(config && config->rateLimit == 0);
     EXPECT_FALSE(Accepted("--port 1"));  // no version
     for (const std::string& bad : std::vector<std::string>{
              "--version", "--version 4294967296", "--version -1", "--version 7x", "--port 65536",
-             "--frobnicate 1", "--patch-server nohost", "--patch-server h:0",
+             "--rate-limit -1", "--frobnicate 1", "--patch-server nohost", "--patch-server h:0",
              "--patch-server h:70000", "--patch-server :1", "--patch-server " + host99 + "h:1",
              "--config /nonexistent/game_server.conf"})
         EXPECT_FALSE(Accepted("--version 1 " + bad)) << bad;

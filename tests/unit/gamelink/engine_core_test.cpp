@@ -61,10 +61,11 @@ struct Endpoint {
     std::atomic<uint32_t> numbering{0};
     std::vector<std::shared_ptr<const DatagramRecord>> sent;
     std::vector<Bytes> delivered;  // payloads
+    bool full = false;             // no room for what a datagram brings
     EngineCore core{
         [this](std::shared_ptr<const DatagramRecord> r) { sent.push_back(r); },
         [this](Datagram m) { delivered.emplace_back(m.data.begin() + 12, m.data.end()); },
-        numbering};
+        [this] { return !full; }, numbering};
 };
 
 TEST(EngineCore, EveryKindOfDatagramOnTheWire) {
@@ -147,7 +148,7 @@ TEST(EngineCore, AcknowledgementWhileAResendWaitsSkipsItAndReleasesTheRecord) {
     EXPECT_TRUE(record.expired());  // and nothing else holds it: no more resends
 }
 
-TEST(EngineCore, DuplicatesAreFilteredByAHundredNumbersKeptFifteenSeconds) {
+TEST(EngineCore, DuplicatesAreFilteredByAHundredNumbersKeptFifteenSecondsFor1024Peers) {
     Endpoint e;
     Bytes reliable = Header(0, 0x02, 13, 7, 0, {'r'}), unreliable = Header(0, 0, 13, 8, 0, {'u'});
     for (const Bytes& d : {reliable, reliable, unreliable, unreliable}) e.Receive(d, kStart);
@@ -162,14 +163,29 @@ TEST(EngineCore, DuplicatesAreFilteredByAHundredNumbersKeptFifteenSeconds) {
     history.Receive(Header(0, 0, 12, 1150, 0), kStart);  // still known
     EXPECT_EQ(history.delivered.size(), 201u);
 
-    Endpoint expiry;
-    expiry.Receive(unreliable, kStart);
+    Endpoint expiry;  // 1024 peers known: a new one (port 8) waits until they are forgotten
+    for (uint16_t port = 9; port < 9 + 1024; ++port) expiry.Receive(unreliable, kStart, port);
     expiry.core.Service(kStart + 14999);
-    expiry.Receive(unreliable, kStart + 14999);  // a copy refreshes nothing
-    EXPECT_EQ(expiry.delivered.size(), 1u);
-    expiry.core.Service(kStart + 15000);  // the peer is forgotten, history and all
-    expiry.Receive(unreliable, kStart + 15000);
-    EXPECT_EQ(expiry.delivered.size(), 2u);
+    for (uint16_t port : {9, 8}) expiry.Receive(unreliable, kStart + 14999, port);  // a copy
+    EXPECT_EQ(expiry.delivered.size(), 1024u);
+    expiry.core.Service(kStart + 15000);  // the peers are forgotten, history and all
+    for (uint16_t port : {9, 8}) expiry.Receive(unreliable, kStart + 15000, port);
+    EXPECT_EQ(expiry.delivered.size(), 1026u);
+}
+
+TEST(EngineCore, WithoutRoomADatagramIsRefusedUnacknowledgedUntilSentAgain) {
+    Endpoint e;
+    Bytes reliable = Header(0, 0x02, 13, 7, 0, {'r'});
+    e.Send(Pattern(5, 1), 5, kStart);
+    e.full = true;
+    e.Receive(reliable, kStart);
+    e.Receive(Header(0, 0x01, 0, 0, 0), kStart);  // acknowledgements are still taken
+    e.core.Service(kStart + 1000);
+    EXPECT_TRUE(e.Wire().empty());  // ours acknowledged (no resend), theirs not acknowledged
+    e.full = false;
+    for (uint32_t now : {kStart + 1000, kStart + 2000}) e.Receive(reliable, now);  // and a copy
+    EXPECT_EQ(e.Wire(), std::vector<Bytes>(2, Header(0, 0x01, 0, 7, 0)));
+    EXPECT_EQ(e.delivered, std::vector<Bytes>{{'r'}});
 }
 
 TEST(EngineCore, HostileFragmentsNeverOpenOrCompleteAReassembly) {
@@ -204,15 +220,18 @@ TEST(EngineCore, ReassembliesExpireAfterTenSecondsAndTheirBytesAreCapped) {
         receiver.Receive(wire[1], kStart + wait, 1);
         EXPECT_EQ(receiver.delivered.size(), wait < 10000 ? 1u : 0u) << wait;
     }
-    // 64 open reassemblies of the largest size fill the cap until they expire.
+    // 16 open reassemblies of the largest size fill the cap until they
+    // expire: the fragments refused meanwhile are taken when sent again.
     Endpoint capped(3);
-    for (uint32_t m = 0; m < 64; ++m)
+    for (uint32_t m = 0; m < 16; ++m)
         capped.Receive(Header(0, 0x04, 65535, 2000 + m, 2000 + m, Bytes(1012)), kStart);
     Bytes largest = Pattern(65523, 8);
+    sender.Send(largest, 1, kStart, 3, 10000);
     for (uint32_t now : {kStart, kStart + 10000}) {
         capped.core.Service(now);
-        sender.Send(largest, 0, now, 3);
+        sender.core.Service(now);
         for (const Bytes& d : sender.Wire()) capped.Receive(d, now, 1);
+        EXPECT_EQ(capped.Wire().size(), now == kStart ? 0u : 65u);  // acknowledgements
     }
     EXPECT_EQ(capped.delivered, std::vector<Bytes>{largest});
 }

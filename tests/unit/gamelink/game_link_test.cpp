@@ -46,8 +46,14 @@ TEST(GameLink, TalksToTheServerReliablyAndStopsAtOnce) {
     EXPECT_EQ(sent.DecryptPacket(), 1);
     EXPECT_EQ(sent.GetPacketID(), 65);
 
-    // The answer (message 65 under seed 1) is acknowledged and handed over.
+    // With 256 KiB unread (256 x 960 bytes, 64 more each) the answer (65 under seed 1) is
+    // refused unacknowledged; once they are taken it is acknowledged and handed over.
     Bytes answer = {0, 0x02, 18, 0, 7, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x00, 0x41, 0x00, 0x92, 0xF2};
+    Bytes unread(960);
+    for (int i = 0; i < 256; ++i) OnDatagram(sockaddr_in{}, unread.data(), 960);
+    platform::SendTo(server, answer.data(), int(answer.size()), link);
+    EXPECT_TRUE(receive(300).empty());
+    for (KVNPacket* packet = nullptr; gameLink.GetNextMessage(&packet);) delete packet;
     platform::SendTo(server, answer.data(), int(answer.size()), link);
     EXPECT_EQ(receive(3000), (Bytes{0, 0x01, 0, 0, 7, 0, 0, 0, 0, 0, 0, 0}));
     KVNPacket* message = nullptr;
@@ -91,6 +97,23 @@ TEST(GameLink, ReceivedMessagesAreCopiedDecipheredAndHandedOverInOrder) {
     EXPECT_EQ(second->GetPacketID(), 64);
     delete first;  // with the bytes they own
     delete second;
+}
+
+TEST(GameLink, TheReceivedQueueKeeps130DatagramsOfASenderAnd1024InAll) {
+    ReceivedQueue received;
+    Bytes header(12);
+    size_t kept = 0;
+    auto offer = [&](uint16_t port) {
+        sockaddr_in from{};
+        from.sin_port = port;
+        for (int i = 0; i < 200; ++i) kept += received.Offer(from, header.data(), 12);
+        return kept;
+    };
+    EXPECT_EQ(offer(1), 130u);
+    for (uint16_t port = 2; port <= 9; ++port) offer(port);
+    EXPECT_EQ(kept, 1024u);
+    while (received.TakeFront()) --kept;
+    EXPECT_EQ(offer(1), 130u);
 }
 
 TEST(GameLink, ANumericHostIsNeverResolvedByNameAndLongMessagesAreRefused) {

@@ -134,11 +134,9 @@ TEST(PacketCipher, Message65UnderSeed1AndAnyChangedByteFailingTheChecksum) {
 }
 
 TEST(PacketCipher, ChecksumIsAnOrderFreeSixteenBitSum) {
-    for (auto [body, sum] : std::vector<std::pair<Bytes, int>>{{{1, 2}, 3},
-                                                               {{2, 1}, 3},
-                                                               {{}, 0},
-                                                               {Bytes(256, 0xFF), 65280},
-                                                               {Bytes(258, 0xFF), 254}}) {
+    const std::pair<Bytes, int> sums[] = {
+        {{1, 2}, 3}, {{2, 1}, 3}, {{}, 0}, {Bytes(256, 0xFF), 65280}, {Bytes(258, 0xFF), 254}};
+    for (const auto& [body, sum] : sums) {
         Bytes wire = Encipher(body, 0);
         EXPECT_EQ(wire[2] | wire[3] << 8, sum) << body.size();
     }
