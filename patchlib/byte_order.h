@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace patchlib {
@@ -18,6 +19,13 @@ inline void PutLE(unsigned char* out, uint64_t value, int bytes) {
 
 inline uint64_t GetLE(const unsigned char* in, int bytes) {
     uint64_t value = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    if (bytes == 8 || bytes == 4) {  // one load where the host's order is ours
+        uint32_t low = 0;
+        bytes == 8 ? std::memcpy(&value, in, 8) : std::memcpy(&low, in, 4);
+        return bytes == 8 ? value : low;
+    }
+#endif
     for (int i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(in[i]) << (8 * i);
     return value;
 }

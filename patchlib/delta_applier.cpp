@@ -15,18 +15,24 @@ namespace patchlib {
 
 namespace {
 
-constexpr size_t kChunk = 64 * 1024;
+constexpr size_t kChunk = 32 * 1024;
 constexpr size_t kBlock = 16 * 1024;
-constexpr size_t kBlocks = 64;
+constexpr size_t kBlocks = 16;
 
 // Random-access reads of the old file through a few aligned blocks kept by
 // least recent use: most copies continue where the previous one ended, and
-// moved content makes the reads jump between a handful of places.
+// moved content makes the reads jump between a handful of places. Long reads
+// go straight to the file.
 class OldFileCache {
 public:
     OldFileCache(BinaryFile& file, uint64_t size) : file_(file), size_(size) {}
 
     void Read(uint64_t pos, unsigned char* out, size_t size) {
+        if (size >= kBlock) {
+            if (!file_.Seek(pos) || !file_.ReadExact(out, size))
+                throw PatchError(PatchResult::TreeMismatch, "cannot read an old file");
+            return;
+        }
         while (size > 0) {
             const Block& block = Find(pos / kBlock);
             size_t offset = static_cast<size_t>(pos % kBlock);
