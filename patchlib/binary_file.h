@@ -36,6 +36,9 @@ public:
 
 private:
     std::FILE* file_ = nullptr;
+    bool readOnly_ = false;
+    uint64_t position_ = 0;  // read-only files: where the next read starts, when known
+    bool positionKnown_ = false;
 };
 
 // An I/O buffer left uninitialised: memory is touched only where data goes,

@@ -258,8 +258,7 @@ void DeltaApplier::Apply(BinaryFile& oldFile, uint64_t oldSize, uint64_t newSize
         if (code >> 2 != static_cast<int>(field.kind) || (code & 3) == 3)
             Corrupt("a delta's field outcome does not fit its field");
         uint64_t value = width == 8 ? GetLE(was, 8) : GetLE(was, 4);
-        if ((code & 3) != 1)
-            value = map.Predict(field.kind, value, field.oldPosition, field.position);
+        if ((code & 3) != 1) value = map.Predict(field, value);
         if ((code & 3) == 2) {
             unsigned char given[8];
             values.ReadExact(given, static_cast<size_t>(width));

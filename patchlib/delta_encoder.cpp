@@ -234,7 +234,7 @@ std::vector<Field> WriteFields(const CodeLayout& oldLayout, const CodeLayout& ne
         const int width = FieldWidth(field.kind);
         const uint64_t was = GetLE(copied.data() + field.index, width);
         const uint64_t now = GetLE(nw + field.index, width);
-        const uint64_t predicted = map.Predict(field.kind, was, field.oldPosition, field.position);
+        const uint64_t predicted = map.Predict(field, was);
         const int outcome = now == predicted ? 0 : now == was ? 1 : 2;
         outcomes.push_back(static_cast<char>(static_cast<int>(field.kind) << 2 | outcome));
         if (outcome == 2) PutField(values, now - predicted, field.kind);

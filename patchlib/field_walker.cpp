@@ -185,9 +185,7 @@ void FieldWalker::WalkData(const unsigned char* old, uint64_t start, uint64_t en
         for (; run->copy && p + width <= stop; p += width) {
             const unsigned char* bytes = old + (p - start);
             const uint64_t value = width == 8 ? GetLE(bytes, 8) : GetLE(bytes, 4);
-            if (layout_.LooksLikePointer(value))
-                found_->push_back({p, run->oldBegin + (p - run->begin),
-                                   static_cast<size_t>(p - start), kind, true});
+            if (layout_.LooksLikePointer(value)) Add(p, kind, start, *run);
         }
         if (p + width <= stop)
             p = (stop - width) / width * width + width;  // a literal run

@@ -38,8 +38,9 @@ struct DeltaRun {
 
 struct FoundField {
     uint64_t position;
-    uint64_t oldPosition;  // copies: where the field's bytes come from
-    size_t index;          // of its first byte in the walked window
+    uint64_t oldPosition;       // copies: where the field's bytes come from
+    uint64_t runBegin, runEnd;  // the run holding it
+    size_t index;               // of its first byte in the walked window
     FieldKind kind;
     bool copy;  // inside a copy; otherwise inside a literal run
 };
@@ -76,8 +77,19 @@ private:
     void Report(uint64_t position, FieldKind kind, uint64_t start) {
         const DeltaRun* run = RunAt(position);
         if (!run || position + FieldWidth(kind) > run->end) return;  // across runs: plain bytes
-        found_->push_back({position, run->oldBegin + (position - run->begin),
-                           static_cast<size_t>(position - start), kind, run->copy});
+        Add(position, kind, start, *run);
+    }
+    // Written member by member in place: building the record elsewhere and
+    // copying it stalls on the store of its small members.
+    void Add(uint64_t position, FieldKind kind, uint64_t start, const DeltaRun& run) {
+        FoundField& field = found_->emplace_back();
+        field.position = position;
+        field.oldPosition = run.oldBegin + (position - run.begin);
+        field.runBegin = run.begin;
+        field.runEnd = run.end;
+        field.index = static_cast<size_t>(position - start);
+        field.kind = kind;
+        field.copy = run.copy;
     }
     void WalkCode(const unsigned char* window, uint64_t start, uint64_t limit);
     void WalkData(const unsigned char* old, uint64_t start, uint64_t end, uint64_t areaEnd);

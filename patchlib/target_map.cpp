@@ -79,19 +79,21 @@ bool TargetMap::MapAddress(uint64_t address, uint64_t& mapped) {
     return true;
 }
 
-uint64_t TargetMap::Predict(FieldKind kind, uint64_t oldValue, uint64_t oldPosition,
-                            uint64_t newPosition) {
-    const uint64_t mask = kind == FieldKind::Abs64 ? UINT64_MAX : 0xFFFFFFFFull;
+uint64_t TargetMap::Predict(const FoundField& field, uint64_t oldValue) {
+    const uint64_t mask = field.kind == FieldKind::Abs64 ? UINT64_MAX : 0xFFFFFFFFull;
     uint64_t mapped = 0;
-    if (kind != FieldKind::Rel32) return MapAddress(oldValue, mapped) ? mapped & mask : oldValue;
+    if (field.kind != FieldKind::Rel32)
+        return MapAddress(oldValue, mapped) ? mapped & mask : oldValue;
     // Relative to the end of the field: the operand's instruction ends there
     // for branches and most memory operands.
-    uint64_t from = 0, to = 0;
-    if (!old_.AddressOf(oldPosition, from, fieldSegment_) ||
-        !new_.AddressOf(newPosition, to, newFieldSegment_))
-        return oldValue;
     const auto distance =
         static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(oldValue)));
+    const uint64_t local = field.position + 4 + distance;
+    if (local >= field.runBegin && local < field.runEnd) return oldValue;
+    uint64_t from = 0, to = 0;
+    if (!old_.AddressOf(field.oldPosition, from, fieldSegment_) ||
+        !new_.AddressOf(field.position, to, newFieldSegment_))
+        return oldValue;
     uint64_t target = from + 4 + distance;
     if (!old_.is64()) target &= 0xFFFFFFFFull;
     if (!MapAddress(target, mapped)) return oldValue;

@@ -29,10 +29,10 @@ public:
     // Call once after the last AddCopy.
     void Seal();
 
-    // The expected new value of a field of this kind at newPosition whose
-    // bytes are copied from oldPosition, where they hold oldValue. Falls back
-    // to oldValue when the target lies outside the old image.
-    uint64_t Predict(FieldKind kind, uint64_t oldValue, uint64_t oldPosition, uint64_t newPosition);
+    // The expected new value of a copied field whose old bytes hold
+    // oldValue. A relative target inside the field's own copy moved with it;
+    // any other target falls back to oldValue when it lies outside the image.
+    uint64_t Predict(const FoundField& field, uint64_t oldValue);
 
 private:
     struct Move {
