@@ -8,11 +8,13 @@
 
 namespace patchlib {
 
+// Small enough to stay on the heap: a patch opens several at once, and
+// larger blocks would each be mapped fresh from the system.
 struct ZlibReader::State {
     z_stream stream{};
     bool initialised = false;
-    unsigned char in[64 * 1024];
-    unsigned char out[64 * 1024];
+    unsigned char in[32 * 1024];
+    unsigned char out[32 * 1024];
 };
 
 ZlibReader::ZlibReader() : state_(new State), out_(state_->out) {}
