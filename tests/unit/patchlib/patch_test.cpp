@@ -22,7 +22,7 @@ std::string Edit(std::string data, size_t every) {
 void MakeTrees(const fs::path& oldRoot, const fs::path& newRoot) {
     const std::string text = Noise(1, 300000, "npc_;zone=North\n1234"), code = Code(5, 300000),
                       data = Data(6, 4096);
-    const std::string moved = Edit(code.substr(0, 1000) + Noise(7, 777) + code.substr(1000), 10007);
+    const std::string moved = Edit(code.substr(0, 1000) + Noise(7, 777) + code.substr(1000), 7);
     const std::string pairs[][3] = {
         {"data/records.dat", text, Edit(text.substr(200000) + Noise(2, 3000) + text, 97)},
         {"noise.bin", Noise(3, 40000), Noise(4, 50000)},
