@@ -6,7 +6,7 @@ Usage: bench.py CORPUS_DIR MKPATCH PATCHAPPLY [RESULTS_MD]
 
 CORPUS_DIR holds one directory per pair, each with the files "old" and "new".
 For every pair and tool it measures the patch size (as a percentage of the
-new file), the apply time (best of five runs, process start included) and
+new file), the apply time (best of nine runs, process start included) and
 the peak memory of the applying process, then prints the ratios of ours to
 each other tool. Not a test: nothing here passes or fails.
 """
@@ -22,7 +22,7 @@ def run(cmd, **kw):
     subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kw)
 
 
-def measure(cmd, prepare=None, runs=5):
+def measure(cmd, prepare=None, runs=9):
     """Best CPU time (user + system) and best wall time in seconds over several
     runs, from the applying process's own resource usage (wait4: process start
     included, nothing else), and its peak RSS in KiB from one more run under
