@@ -255,9 +255,8 @@ DeltaStreams DeltaEncoder::Encode(const std::string& oldData, const std::string&
     window = std::min<uint64_t>(std::max<uint64_t>(window, 4096), 0x7FFFFFFFull);
 
     std::vector<Step> steps;
-    if (newSize == 0) {
-    } else if (static_cast<uint64_t>(oldSize) <= window) {
-        MatchPiece(old, oldSize, 0, nw, newSize, 0, steps);
+    if (static_cast<uint64_t>(oldSize) <= window) {
+        if (newSize > 0) MatchPiece(old, oldSize, 0, nw, newSize, 0, steps);
     } else {
         // Pieces of half a window of new data, each against a whole window of old
         // data placed around the same relative position.
