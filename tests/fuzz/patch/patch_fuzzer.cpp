@@ -15,20 +15,20 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const fs::path scratch = fs::temp_directory_path() / std::to_string(getpid());
+    static const auto dir = fs::temp_directory_path() / ("fuzz-patch-" + std::to_string(getpid()));
     std::string bytes(reinterpret_cast<const char*>(data), size);
     if (size >= 56) {
         const patchlib::Digest hash = patchlib::Sha256::Of(bytes.data() + 56, size - 56);
         for (int i = 0; i < 8; ++i) bytes[16 + i] = static_cast<char>(uint64_t{size} >> (8 * i));
         bytes.replace(24, 32, std::string(hash.begin(), hash.end()));
     }
-    fs::remove_all(scratch);
-    WriteFuzzTree(scratch / "tree");
-    WriteFile(scratch / "input", bytes);
-    const Snapshot before = TakeSnapshot(scratch);
-    const auto result = patchlib::PatchApplier().Apply(scratch / "input", scratch / "tree");
-    if (result != patchlib::PatchResult::Ok && TakeSnapshot(scratch) != before) std::abort();
-    for (const auto& entry : fs::directory_iterator(scratch))
+    fs::remove_all(dir);
+    WriteFuzzTree(dir / "tree");
+    WriteFile(dir / "input", bytes);
+    const Snapshot before = TakeSnapshot(dir);
+    const auto result = patchlib::PatchApplier().Apply(dir / "input", dir / "tree");
+    if (result != patchlib::PatchResult::Ok && TakeSnapshot(dir) != before) std::abort();
+    for (const auto& entry : fs::directory_iterator(dir))
         if (entry.path().filename() != "tree" && entry.path().filename() != "input") std::abort();
     return 0;
 }
