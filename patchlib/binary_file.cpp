@@ -25,6 +25,8 @@ BinaryFile::~BinaryFile() { Close(); }
 bool BinaryFile::Open(const std::filesystem::path& path, Mode mode) {
     Close();
     file_ = OpenFile(path, mode);
+    readOnly_ = positionKnown_ = mode == Mode::Read;
+    position_ = 0;
     return file_ != nullptr;
 }
 
@@ -35,18 +37,27 @@ bool BinaryFile::Close() {
     return ok;
 }
 
+// A read-only file knows where it is: reads that continue the last one need
+// no seek, and many of the applier's do.
 bool BinaryFile::Seek(uint64_t offset) {
     if (!file_ || offset > static_cast<uint64_t>(INT64_MAX)) return false;
+    if (positionKnown_ && offset == position_) return true;
 #if defined(_WIN32)
-    return _fseeki64(file_, static_cast<int64_t>(offset), SEEK_SET) == 0;
+    const bool ok = _fseeki64(file_, static_cast<int64_t>(offset), SEEK_SET) == 0;
 #else
-    return fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0;
+    const bool ok = fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0;
 #endif
+    position_ = offset;
+    positionKnown_ = ok && readOnly_;
+    return ok;
 }
 
 size_t BinaryFile::Read(void* buffer, size_t size) {
     if (!file_ || size == 0) return 0;
-    return std::fread(buffer, 1, size, file_);
+    const size_t got = std::fread(buffer, 1, size, file_);
+    position_ += got;
+    if (got != size) positionKnown_ = false;  // an error or the end: ask the system again
+    return got;
 }
 
 bool BinaryFile::Write(const void* buffer, size_t size) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace patchlib {
@@ -35,7 +36,15 @@ public:
 
 private:
     std::FILE* file_ = nullptr;
+    bool readOnly_ = false;
+    uint64_t position_ = 0;  // read-only files: where the next read starts, when known
+    bool positionKnown_ = false;
 };
+
+// An I/O buffer left uninitialised: memory is touched only where data goes,
+// which for an applier that runs for milliseconds is time saved.
+using Buffer = std::unique_ptr<unsigned char[]>;
+inline Buffer NewBuffer(size_t size) { return Buffer(new unsigned char[size]); }
 
 // Reads a whole file into memory (builder side only).
 bool ReadWholeFile(const std::filesystem::path& path, std::string& out);

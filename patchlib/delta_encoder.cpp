@@ -5,62 +5,21 @@
 #include <vector>
 
 #include "byte_order.h"
+#include "code_layout.h"
+#include "field_walker.h"
 #include "sparse_diff.h"
 #include "suffix_array.h"
+#include "target_map.h"
 #include "zlib_writer.h"
 
 namespace patchlib {
 
 namespace {
 
-// Writes the three streams while the matcher runs, compressing on the fly.
-class DeltaSink {
-public:
-    DeltaSink(DeltaStreams& streams)
-        : control_(Appender(streams.control.compressed)),
-          diffRuns_(Appender(streams.diffRuns.compressed)),
-          diffLiterals_(Appender(streams.diffLiterals.compressed)),
-          extra_(Appender(streams.extra.compressed)),
-          sparseDiff_(diffRuns_, diffLiterals_),
-          streams_(streams) {}
-
-    // One step: copy copyLen bytes from absolute old position oldPos (adding the
-    // diff), then extraLen literal bytes.
-    void Step(int64_t oldPos, int64_t copyLen, const unsigned char* diff, int64_t extraLen,
-              const unsigned char* extra) {
-        int64_t seek = copyLen > 0 ? oldPos - oldPos_ : 0;
-        std::string triple;
-        PutVarint(triple, ZigZagEncode(seek));
-        PutVarint(triple, static_cast<uint64_t>(copyLen));
-        PutVarint(triple, static_cast<uint64_t>(extraLen));
-        control_.Write(triple.data(), triple.size());
-        sparseDiff_.Write(diff, static_cast<size_t>(copyLen));
-        extra_.Write(extra, static_cast<size_t>(extraLen));
-        if (copyLen > 0) oldPos_ = oldPos + copyLen;
-    }
-
-    void Finish() {
-        control_.Finish();
-        sparseDiff_.Finish();
-        diffRuns_.Finish();
-        diffLiterals_.Finish();
-        extra_.Finish();
-        streams_.control.rawSize = control_.rawSize();
-        streams_.diffRuns.rawSize = diffRuns_.rawSize();
-        streams_.diffLiterals.rawSize = diffLiterals_.rawSize();
-        streams_.extra.rawSize = extra_.rawSize();
-    }
-
-private:
-    static ZlibWriter::Sink Appender(std::string& out) {
-        return [&out](const void* data, size_t size) {
-            out.append(static_cast<const char*>(data), size);
-        };
-    }
-    ZlibWriter control_, diffRuns_, diffLiterals_, extra_;
-    SparseDiffWriter sparseDiff_;
-    DeltaStreams& streams_;
-    int64_t oldPos_ = 0;
+// Copy `copy` bytes from old position oldPos to new position newPos, then
+// `extra` literal bytes.
+struct Step {
+    int64_t oldPos, newPos, copy, extra;
 };
 
 int64_t MatchLength(const unsigned char* a, int64_t aLen, const unsigned char* b, int64_t bLen) {
@@ -93,15 +52,20 @@ int64_t Search(const std::vector<int32_t>& sa, const unsigned char* old, int64_t
     return y;
 }
 
+// A match that starts a new move must be at least this long: a shorter one
+// costs more in control than it saves, and in a long literal run (a new block
+// of records, a table) chance matches would break the run into pieces that
+// compress worse than the whole.
+constexpr int64_t kMinNewMatch = 12;
+
 // Matches one piece of the new file against one window of the old file.
 // Follows the classic approach: find exact matches with the suffix array,
 // extend them forwards and backwards while at least half of the bytes agree,
 // and keep going past a match only when a clearly better one appears.
-void EncodePiece(const unsigned char* old, int64_t oldSize, int64_t oldBase,
-                 const unsigned char* nw, int64_t newSize, DeltaSink& sink) {
-    std::vector<unsigned char> diff;
+void MatchPiece(const unsigned char* old, int64_t oldSize, int64_t oldBase, const unsigned char* nw,
+                int64_t newSize, int64_t newBase, std::vector<Step>& steps) {
     if (oldSize == 0) {
-        sink.Step(0, 0, nullptr, newSize, nw);
+        steps.push_back({0, newBase, 0, newSize});
         return;
     }
     std::vector<int32_t> sa = SuffixArray::Build(old, static_cast<int32_t>(oldSize));
@@ -116,7 +80,7 @@ void EncodePiece(const unsigned char* old, int64_t oldSize, int64_t oldBase,
                 if (scsc + lastOffset >= 0 && scsc + lastOffset < oldSize &&
                     old[scsc + lastOffset] == nw[scsc])
                     ++oldScore;
-            if ((len == oldScore && len != 0) || len > oldScore + 8) break;
+            if ((len == oldScore && len != 0) || (len > oldScore + 8 && len >= kMinNewMatch)) break;
             if (scan + lastOffset >= 0 && scan + lastOffset < oldSize &&
                 old[scan + lastOffset] == nw[scan])
                 --oldScore;
@@ -164,11 +128,8 @@ void EncodePiece(const unsigned char* old, int64_t oldSize, int64_t oldBase,
             lenB -= lenS;
         }
 
-        diff.resize(static_cast<size_t>(lenF));
-        for (int64_t i = 0; i < lenF; ++i)
-            diff[i] = static_cast<unsigned char>(nw[lastScan + i] - old[lastPos + i]);
         int64_t extraLen = (scan - lenB) - (lastScan + lenF);
-        sink.Step(oldBase + lastPos, lenF, diff.data(), extraLen, nw + lastScan + lenF);
+        steps.push_back({oldBase + lastPos, newBase + lastScan, lenF, extraLen});
 
         lastScan = scan - lenB;
         lastPos = pos - lenB;
@@ -176,20 +137,126 @@ void EncodePiece(const unsigned char* old, int64_t oldSize, int64_t oldBase,
     }
 }
 
+// Literal runs at least this long go to the stream that packs them smaller.
+constexpr size_t kMinPlainRun = 256;
+
+bool PacksBetterPlain(const unsigned char* data, size_t size) {
+    if (size < kMinPlainRun) return false;
+    std::string run(reinterpret_cast<const char*>(data), size);
+    return ZlibWriter::Compress(run, true).size() < ZlibWriter::Compress(run).size();
+}
+
+void PutField(std::string& out, uint64_t value, FieldKind kind) {
+    PutLE(out, value, FieldWidth(kind));
+}
+
+// Writes the sections while walking the steps once.
+class DeltaWriter {
+public:
+    explicit DeltaWriter(DeltaStreams& streams) : streams_(streams) {
+        for (size_t i = 0; i < kDeltaSections; ++i)
+            writers_.emplace_back(new ZlibWriter(
+                [&out = streams.sections[i].compressed](const void* data, size_t size) {
+                    out.append(static_cast<const char*>(data), size);
+                },
+                i == kPlainExtra));
+        sparse_.reset(new SparseDiffWriter(*writers_[kDiffRuns], *writers_[kDiffLiterals]));
+    }
+
+    void Write(DeltaSectionId section, const std::string& bytes) {
+        writers_[section]->Write(bytes.data(), bytes.size());
+    }
+
+    void Step(const Step& step, const unsigned char* diff, const unsigned char* extra) {
+        const bool plain = PacksBetterPlain(extra, static_cast<size_t>(step.extra));
+        std::string triple;
+        const uint64_t seek = step.copy > 0 ? static_cast<uint64_t>(step.oldPos) - expected_ : 0;
+        PutVarint(triple, ZigZagEncode(static_cast<int64_t>(seek)));
+        PutVarint(triple, static_cast<uint64_t>(step.copy));
+        PutVarint(triple, static_cast<uint64_t>(step.extra) * 2 + (plain ? 1 : 0));
+        Write(kControl, triple);
+        sparse_->Write(diff, static_cast<size_t>(step.copy));
+        writers_[plain ? kPlainExtra : kExtra]->Write(extra, static_cast<size_t>(step.extra));
+        if (step.copy > 0) expected_ = static_cast<uint64_t>(step.oldPos + step.copy);
+        expected_ += static_cast<uint64_t>(step.extra);
+    }
+
+    void Finish() {
+        sparse_->Finish();
+        for (size_t i = 0; i < kDeltaSections; ++i) {
+            writers_[i]->Finish();
+            streams_.sections[i].rawSize = writers_[i]->rawSize();
+        }
+    }
+
+private:
+    DeltaStreams& streams_;
+    std::vector<std::unique_ptr<ZlibWriter>> writers_;
+    std::unique_ptr<SparseDiffWriter> sparse_;
+    uint64_t expected_ = 0;  // where a copy keeping the last displacement starts
+};
+
+struct Field {
+    uint64_t position;
+    FieldKind kind;
+    bool copy;
+};
+
+// Finds the address fields of the new file and writes the outcome of each
+// one inside a copy; returns them all, in order.
+std::vector<Field> WriteFields(const CodeLayout& oldLayout, const CodeLayout& newLayout,
+                               const std::string& oldData, const std::string& newData,
+                               const std::vector<Step>& steps, DeltaWriter& writer) {
+    std::vector<Field> fields;
+    if (newLayout.empty()) return fields;
+    auto nw = reinterpret_cast<const unsigned char*>(newData.data());
+    TargetMap map(oldLayout, newLayout);
+    FieldWalker walker(newLayout, newData.size());
+    std::vector<unsigned char> copied(newData.size());  // old bytes, where the new ones are copied
+    for (const Step& step : steps) {
+        map.AddCopy(static_cast<uint64_t>(step.oldPos), static_cast<uint64_t>(step.newPos),
+                    static_cast<uint64_t>(step.copy));
+        std::memcpy(copied.data() + step.newPos, oldData.data() + step.oldPos,
+                    static_cast<size_t>(step.copy));
+        const uint64_t split = static_cast<uint64_t>(step.newPos + step.copy);
+        if (step.copy > 0)
+            walker.AddRun({static_cast<uint64_t>(step.newPos), split, true,
+                           static_cast<uint64_t>(step.oldPos)});
+        if (step.extra > 0) walker.AddRun({split, split + step.extra, false, 0});
+    }
+    map.Seal();
+    std::vector<FoundField> found;
+    walker.Walk(nw, copied.data(), 0, newData.size(), found);
+    std::string outcomes, values;
+    for (const FoundField& field : found) {
+        fields.push_back({field.position, field.kind, field.copy});
+        if (!field.copy) continue;
+        const int width = FieldWidth(field.kind);
+        const uint64_t was = GetLE(copied.data() + field.index, width);
+        const uint64_t now = GetLE(nw + field.index, width);
+        const uint64_t predicted = map.Predict(field, was);
+        const int outcome = now == predicted ? 0 : now == was ? 1 : 2;
+        outcomes.push_back(static_cast<char>(static_cast<int>(field.kind) << 2 | outcome));
+        if (outcome == 2) PutField(values, now - predicted, field.kind);
+    }
+    writer.Write(kFieldOutcomes, outcomes);
+    writer.Write(kFieldValues, values);
+    return fields;
+}
+
 }  // namespace
 
 DeltaStreams DeltaEncoder::Encode(const std::string& oldData, const std::string& newData,
                                   uint64_t window) {
-    DeltaStreams streams;
-    DeltaSink sink(streams);
     auto old = reinterpret_cast<const unsigned char*>(oldData.data());
     auto nw = reinterpret_cast<const unsigned char*>(newData.data());
     const int64_t oldSize = static_cast<int64_t>(oldData.size());
     const int64_t newSize = static_cast<int64_t>(newData.size());
     window = std::min<uint64_t>(std::max<uint64_t>(window, 4096), 0x7FFFFFFFull);
 
+    std::vector<Step> steps;
     if (static_cast<uint64_t>(oldSize) <= window) {
-        if (newSize > 0) EncodePiece(old, oldSize, 0, nw, newSize, sink);
+        if (newSize > 0) MatchPiece(old, oldSize, 0, nw, newSize, 0, steps);
     } else {
         // Pieces of half a window of new data, each against a whole window of old
         // data placed around the same relative position.
@@ -200,11 +267,46 @@ DeltaStreams DeltaEncoder::Encode(const std::string& oldData, const std::string&
                                                   std::max<int64_t>(newSize, 1));
             int64_t oldStart = std::clamp<int64_t>(centre - static_cast<int64_t>(window / 4), 0,
                                                    oldSize - static_cast<int64_t>(window));
-            EncodePiece(old + oldStart, static_cast<int64_t>(window), oldStart, nw + start, length,
-                        sink);
+            MatchPiece(old + oldStart, static_cast<int64_t>(window), oldStart, nw + start, length,
+                       start, steps);
         }
     }
-    sink.Finish();
+
+    // Address fields only between two program files of the same word size.
+    CodeLayout oldLayout = CodeLayout::Detect(old, oldData.size());
+    CodeLayout newLayout = CodeLayout::Detect(nw, newData.size());
+    if (oldLayout.empty() || newLayout.empty() || oldLayout.is64() != newLayout.is64())
+        oldLayout = newLayout = CodeLayout();
+
+    DeltaStreams streams;
+    DeltaWriter writer(streams);
+    std::string layout;
+    oldLayout.Encode(layout);
+    newLayout.Encode(layout);
+    writer.Write(kLayout, layout);
+    std::vector<Field> fields = WriteFields(oldLayout, newLayout, oldData, newData, steps, writer);
+
+    std::vector<unsigned char> diff, extra;
+    auto field = fields.begin();
+    for (const Step& step : steps) {
+        diff.resize(static_cast<size_t>(step.copy));
+        for (int64_t i = 0; i < step.copy; ++i)
+            diff[i] = static_cast<unsigned char>(nw[step.newPos + i] - old[step.oldPos + i]);
+        extra.assign(nw + step.newPos + step.copy, nw + step.newPos + step.copy + step.extra);
+        const uint64_t end = static_cast<uint64_t>(step.newPos + step.copy + step.extra);
+        for (; field != fields.end() && field->position < end; ++field) {
+            const int64_t at = static_cast<int64_t>(field->position) - step.newPos;
+            if (field->copy) {
+                // The field's value carries the whole change.
+                std::fill_n(diff.begin() + at, FieldWidth(field->kind), 0);
+            } else if (field->kind == FieldKind::Rel32) {
+                unsigned char* bytes = extra.data() + (at - step.copy);
+                PutLE(bytes, GetLE(bytes, 4) + field->position + 4, 4);
+            }
+        }
+        writer.Step(step, diff.data(), extra.data());
+    }
+    writer.Finish();
     return streams;
 }
 

@@ -1,18 +1,26 @@
-// The builder's side of the binary delta: matches the new content against the
-// old with a suffix array and writes four compressed streams:
-//   control: per step, zigzag(seek) then copy length then extra length (LEB128);
-//            the old position moves by seek, copy bytes are old bytes plus the
-//            diff stream, extra bytes come from the extra stream.
-//   diff:    new minus old, byte-wise, for every copied byte; mostly zeros,
-//            so stored as two streams, runs and literals (sparse_diff.h);
-//   extra:   the literal bytes that matched nothing.
-// Approximate matches (the same block with a few bytes changed, code whose
-// addresses shifted) become long copies with a sparse diff, which compresses
-// far better than splitting them at every difference.
+// The builder's side of the binary delta (FORMAT.md, "Delta sections"):
+// finds copies of old bytes with a suffix array and writes the sections
+//   layout:   where the code of the two files is (program files only);
+//   control:  per step, where the copy starts (relative to where the previous
+//             copy's displacement puts it, so a copy that continues the same
+//             move costs a zero), its length, then the number of literal
+//             bytes after it and the stream they are in;
+//   diff:     new minus old for every copied byte: mostly zeros, stored as
+//             runs and literals (sparse_diff.h);
+//   extra:    the literal bytes, deflated with matches, or by byte codes
+//             alone where that is smaller (noise-like or table-like bytes);
+//   fields:   for program files, each address field inside a copy: its new
+//             value is the predicted one (target_map.h), the old one, or
+//             given. Address fields inside literal bytes are stored with
+//             relative targets turned absolute, so repeated calls repeat.
+// Approximate matches (a block with a few bytes changed) become long copies
+// with a sparse diff, which compresses far better than many short copies.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "patch_entry.h"
 
 namespace patchlib {
 
@@ -22,10 +30,11 @@ struct DeltaSection {
 };
 
 struct DeltaStreams {
-    DeltaSection control, diffRuns, diffLiterals, extra;
+    DeltaSection sections[kDeltaSections];
     uint64_t compressedSize() const {
-        return control.compressed.size() + diffRuns.compressed.size() +
-               diffLiterals.compressed.size() + extra.compressed.size();
+        uint64_t total = 0;
+        for (const DeltaSection& section : sections) total += section.compressed.size();
+        return total;
     }
 };
 

@@ -216,21 +216,23 @@ private:
             BinaryFile old;
             if (!old.Open(job.target, BinaryFile::Mode::Read))
                 throw PatchError(PatchResult::TreeMismatch, "cannot read " + entry.path);
-            ZlibReader control, diffRuns, diffLiterals, extra;
-            reader_.OpenSection(entry.sections[0], control);
-            reader_.OpenSection(entry.sections[1], diffRuns);
-            reader_.OpenSection(entry.sections[2], diffLiterals);
-            reader_.OpenSection(entry.sections[3], extra);
-            DeltaApplier::Apply(old, entry.oldSize, control, diffRuns, diffLiterals, extra,
-                                entry.newSize, sink);
+            // Version 1 has no layout section: its four sections start at control.
+            const size_t skip = reader_.version() == 1 ? size_t{kControl} : 0;
+            DeltaApplier::Apply(
+                old, entry.oldSize, entry.newSize, reader_.version(),
+                [&](DeltaSectionId id, ZlibReader& section) {
+                    reader_.OpenSection(entry.sections[id - skip], section);
+                },
+                sink);
         } else {
             ZlibReader data;
             reader_.OpenSection(entry.sections[0], data);
-            std::vector<unsigned char> buffer(64 * 1024);
+            const size_t kBuffer = 64 * 1024;
+            Buffer buffer = NewBuffer(kBuffer);
             for (uint64_t left = entry.newSize; left > 0;) {
-                size_t n = left < buffer.size() ? static_cast<size_t>(left) : buffer.size();
-                data.ReadExact(buffer.data(), n);
-                sink(buffer.data(), n);
+                size_t n = left < kBuffer ? static_cast<size_t>(left) : kBuffer;
+                data.ReadExact(buffer.get(), n);
+                sink(buffer.get(), n);
                 left -= n;
             }
             data.ExpectEnd();

@@ -167,11 +167,13 @@ private:
             std::string whole = ZlibWriter::Compress(newData);
             if (delta.compressedSize() < whole.size()) {
                 entry.kind = EntryKind::DeltaFile;
-                writer_.Add(entry,
-                            {delta.control.compressed, delta.diffRuns.compressed,
-                             delta.diffLiterals.compressed, delta.extra.compressed},
-                            {delta.control.rawSize, delta.diffRuns.rawSize,
-                             delta.diffLiterals.rawSize, delta.extra.rawSize});
+                std::vector<std::string> sections;
+                std::vector<uint64_t> sizes;
+                for (DeltaSection& section : delta.sections) {
+                    sections.push_back(std::move(section.compressed));
+                    sizes.push_back(section.rawSize);
+                }
+                writer_.Add(entry, sections, sizes);
                 ++summary_.deltas;
                 return;
             }

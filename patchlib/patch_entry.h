@@ -18,6 +18,21 @@ enum class EntryKind : uint8_t {
     DeleteDir = 6,    // directory removed once empty
 };
 
+// The sections of a DeltaFile entry (FORMAT.md). Version 1 has four: control,
+// diff runs, diff literals and extra, with the meaning of version 1.
+enum DeltaSectionId : size_t {
+    kLayout,
+    kControl,
+    kDiffRuns,
+    kDiffLiterals,
+    kExtra,
+    kPlainExtra,
+    kFieldOutcomes,
+    kFieldValues,
+    kDeltaSections,
+    kDeltaSectionsV1 = 4,
+};
+
 struct Section {
     uint64_t compressedSize = 0;
     uint64_t rawSize = 0;
@@ -42,7 +57,10 @@ struct PatchEntry {
                kind == EntryKind::DeltaFile;
     }
     bool IsDirectory() const { return kind == EntryKind::AddDir || kind == EntryKind::DeleteDir; }
-    size_t SectionCount() const { return kind == EntryKind::DeltaFile ? 4 : HasNew() ? 1 : 0; }
+    size_t SectionCount(uint32_t version) const {
+        if (kind == EntryKind::DeltaFile) return version == 1 ? kDeltaSectionsV1 : kDeltaSections;
+        return HasNew() ? 1 : 0;
+    }
 };
 
 }  // namespace patchlib

@@ -51,7 +51,7 @@ std::string PatchFormat::EncodeHeader(const PatchHeader& header) {
     std::string out(kMagic, 8);
     PutLE(out, header.version, 4);
     PutLE(out, header.flags, 4);
-    PutLE(out, header.fileSize, 8);
+    PutLE(out, header.bodyEnd, 8);
     out.append(reinterpret_cast<const char*>(header.bodyHash.data()), header.bodyHash.size());
     return out;
 }
@@ -61,9 +61,12 @@ PatchHeader PatchFormat::DecodeHeader(const unsigned char* bytes) {
     PatchHeader header;
     header.version = static_cast<uint32_t>(GetLE(bytes + 8, 4));
     header.flags = static_cast<uint32_t>(GetLE(bytes + 12, 4));
-    header.fileSize = GetLE(bytes + 16, 8);
+    header.bodyEnd = GetLE(bytes + 16, 8);
     std::memcpy(header.bodyHash.data(), bytes + 24, header.bodyHash.size());
-    if (header.version != kVersion) Corrupt("unsupported patch format version");
+    if (header.version != 1 && header.version != kVersion)
+        Corrupt("unsupported patch format version");
+    // A flag names a feature a reader must know to apply the patch; none is
+    // defined yet. Features a reader may ignore come as blocks after the body.
     if (header.flags != 0) Corrupt("unknown patch flags");
     return header;
 }
@@ -91,7 +94,7 @@ std::string PatchFormat::EncodeDirectory(const std::vector<PatchEntry>& entries)
     return out;
 }
 
-std::vector<PatchEntry> PatchFormat::DecodeDirectory(const std::string& raw) {
+std::vector<PatchEntry> PatchFormat::DecodeDirectory(const std::string& raw, uint32_t version) {
     Cursor in(raw);
     uint64_t count = in.Number(4);
     // Each entry takes at least four bytes: no count can promise more than that.
@@ -110,7 +113,7 @@ std::vector<PatchEntry> PatchFormat::DecodeDirectory(const std::string& raw) {
             entry.newSize = in.Number(8);
             in.Hash(entry.newHash);
         }
-        entry.sections.resize(entry.SectionCount());
+        entry.sections.resize(entry.SectionCount(version));
         for (Section& section : entry.sections) {
             section.compressedSize = in.Number(8);
             section.rawSize = in.Number(8);

@@ -15,26 +15,29 @@ namespace patchlib {
 struct PatchHeader {
     uint32_t version = 0;
     uint32_t flags = 0;
-    uint64_t fileSize = 0;
-    Digest bodyHash{};  // SHA-256 of every byte after the header
+    uint64_t bodyEnd = 0;  // version 1: the file's size; 2: where the trailing blocks begin
+    Digest bodyHash{};     // SHA-256 of the bytes from the end of the header to bodyEnd
 };
 
 class PatchFormat {
 public:
     static constexpr char kMagic[9] = "MRLPATCH";
-    static constexpr uint32_t kVersion = 1;
+    static constexpr uint32_t kVersion = 2;  // written; 1 is still read
     static constexpr size_t kHeaderSize = 56;
     static constexpr size_t kDirectoryPrefixSize = 16;  // compressed and raw size of the directory
     static constexpr uint64_t kMaxDirectorySize = 64ull << 20;
 
     static std::string EncodeHeader(const PatchHeader& header);
+    static constexpr size_t kBlockHeaderSize = 16;  // type, flags, length
+    static constexpr uint32_t kBlockNeeded = 1;     // block flag: refuse the patch if unknown
+
     // Throws PatchError(CorruptPatch) on a wrong magic, version or flags.
     static PatchHeader DecodeHeader(const unsigned char* bytes);
 
     static std::string EncodeDirectory(const std::vector<PatchEntry>& entries);
     // Throws PatchError(CorruptPatch) when the bytes are not a well-formed
     // directory; section offsets are not filled in here.
-    static std::vector<PatchEntry> DecodeDirectory(const std::string& raw);
+    static std::vector<PatchEntry> DecodeDirectory(const std::string& raw, uint32_t version);
 };
 
 }  // namespace patchlib

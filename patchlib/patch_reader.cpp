@@ -30,24 +30,43 @@ void PatchReader::Open(const std::filesystem::path& file) {
     if (static_cast<uint64_t>(size) < sizeof(header) || !in.ReadExact(header, sizeof(header)))
         Corrupt("the patch file is truncated");
     PatchHeader decoded = PatchFormat::DecodeHeader(header);
-    if (decoded.fileSize != static_cast<uint64_t>(size))
-        Corrupt(decoded.fileSize > static_cast<uint64_t>(size)
-                    ? "the patch file is truncated"
-                    : "the patch file has trailing bytes");
-    VerifyBodyHash(in, static_cast<uint64_t>(size), decoded.bodyHash);
-    ReadDirectory(static_cast<uint64_t>(size));
+    version_ = decoded.version;
+    const uint64_t fileSize = static_cast<uint64_t>(size);
+    if (decoded.bodyEnd > fileSize || decoded.bodyEnd < sizeof(header))
+        Corrupt("the patch file is truncated");
+    if (version_ == 1 && decoded.bodyEnd != fileSize) Corrupt("the patch file has trailing bytes");
+    ReadBlocks(in, decoded.bodyEnd, fileSize);
+    VerifyBodyHash(in, decoded.bodyEnd, decoded.bodyHash);
+    ReadDirectory(decoded.bodyEnd);
     CheckEntries();
+}
+
+// Blocks after the body carry what may be added to the format later (each
+// protects its own content): a block whose kind we do not know is skipped,
+// unless it says the patch cannot be applied without it.
+void PatchReader::ReadBlocks(BinaryFile& in, uint64_t bodyEnd, uint64_t size) {
+    for (uint64_t at = bodyEnd; at < size;) {
+        unsigned char head[PatchFormat::kBlockHeaderSize];
+        if (size - at < sizeof(head) || !in.Seek(at) || !in.ReadExact(head, sizeof(head)))
+            Corrupt("the patch file has trailing bytes");
+        const uint64_t length = GetLE(head + 8, 8);
+        if (GetLE(head + 4, 4) & PatchFormat::kBlockNeeded)
+            Corrupt("the patch needs a feature this library does not have");
+        if (length > size - at - sizeof(head)) Corrupt("a block of the patch file is truncated");
+        at += sizeof(head) + length;
+    }
 }
 
 void PatchReader::VerifyBodyHash(BinaryFile& in, uint64_t size, const Digest& expected) {
     if (!in.Seek(PatchFormat::kHeaderSize))
         throw PatchError(PatchResult::CannotReadPatch, "cannot read the patch file");
     Sha256 hash;
-    std::vector<unsigned char> buffer(256 * 1024);
+    const size_t kBuffer = 64 * 1024;
+    Buffer buffer = NewBuffer(kBuffer);
     for (uint64_t left = size - PatchFormat::kHeaderSize; left > 0;) {
-        size_t want = left < buffer.size() ? static_cast<size_t>(left) : buffer.size();
-        if (!in.ReadExact(buffer.data(), want)) Corrupt("the patch file is truncated");
-        hash.Update(buffer.data(), want);
+        size_t want = left < kBuffer ? static_cast<size_t>(left) : kBuffer;
+        if (!in.ReadExact(buffer.get(), want)) Corrupt("the patch file is truncated");
+        hash.Update(buffer.get(), want);
         left -= want;
     }
     if (hash.Final() != expected) Corrupt("the patch file is damaged (hash mismatch)");
@@ -69,7 +88,7 @@ void PatchReader::ReadDirectory(uint64_t size) {
     std::string directory(static_cast<size_t>(raw), '\0');
     reader.ReadExact(directory.data(), directory.size());
     reader.ExpectEnd();
-    entries_ = PatchFormat::DecodeDirectory(directory);
+    entries_ = PatchFormat::DecodeDirectory(directory, version_);
     PlaceSections(start + compressed, size);
 }
 

@@ -17,12 +17,15 @@ public:
     // Throws PatchError: CannotReadPatch, CorruptPatch or UnsafePath.
     void Open(const std::filesystem::path& file);
     const std::vector<PatchEntry>& entries() const { return entries_; }
+    uint32_t version() const { return version_; }
     void OpenSection(const Section& section, ZlibReader& reader) const;
 
 private:
     std::filesystem::path file_;
     std::vector<PatchEntry> entries_;
+    uint32_t version_ = 0;
     void VerifyBodyHash(BinaryFile& file, uint64_t size, const Digest& expected);
+    void ReadBlocks(BinaryFile& file, uint64_t bodyEnd, uint64_t size);
     void ReadDirectory(uint64_t size);
     void PlaceSections(uint64_t start, uint64_t size);
     void CheckEntries() const;

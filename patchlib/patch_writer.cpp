@@ -103,7 +103,7 @@ uint64_t PatchWriter::Finish() {
     }
     PatchHeader header;
     header.version = PatchFormat::kVersion;
-    header.fileSize = size;
+    header.bodyEnd = size;
     header.bodyHash = hash.Final();
     std::string encoded = PatchFormat::EncodeHeader(header);
     if (!out.Seek(0) || !out.Write(encoded.data(), encoded.size()) || !out.Close())

@@ -1,7 +1,5 @@
 #include "sha256.h"
 
-#include <vector>
-
 #include "binary_file.h"
 
 namespace patchlib {
@@ -16,12 +14,13 @@ bool Sha256::OfFile(const std::filesystem::path& path, uint64_t& size, Digest& d
     BinaryFile file;
     if (!file.Open(path, BinaryFile::Mode::Read)) return false;
     Sha256 hash;
-    std::vector<unsigned char> buffer(256 * 1024);
+    const size_t kBuffer = 64 * 1024;
+    Buffer buffer = NewBuffer(kBuffer);
     size = 0;
     for (;;) {
-        size_t got = file.Read(buffer.data(), buffer.size());
+        size_t got = file.Read(buffer.get(), kBuffer);
         if (got == 0) break;
-        hash.Update(buffer.data(), got);
+        hash.Update(buffer.get(), got);
         size += got;
     }
     digest = hash.Final();

@@ -8,14 +8,16 @@
 
 namespace patchlib {
 
+// Small enough to stay on the heap: a patch opens several at once, and
+// larger blocks would each be mapped fresh from the system.
 struct ZlibReader::State {
     z_stream stream{};
     bool initialised = false;
-    unsigned char in[64 * 1024];
-    unsigned char out[64 * 1024];
+    unsigned char in[32 * 1024];
+    unsigned char out[32 * 1024];
 };
 
-ZlibReader::ZlibReader() : state_(new State) {}
+ZlibReader::ZlibReader() : state_(new State), out_(state_->out) {}
 
 ZlibReader::~ZlibReader() {
     if (state_->initialised) inflateEnd(&state_->stream);
@@ -89,8 +91,7 @@ void ZlibReader::ReadExact(void* buffer, size_t size) {
 uint64_t ZlibReader::ReadVarint() {
     uint64_t value = 0;
     for (int shift = 0; shift < 64; shift += 7) {
-        unsigned char byte = 0;
-        ReadExact(&byte, 1);
+        unsigned char byte = ReadByte();
         value |= static_cast<uint64_t>(byte & 0x7F) << shift;
         if (!(byte & 0x80)) {
             if (shift == 63 && byte > 1) break;

@@ -24,6 +24,10 @@ public:
               uint64_t rawSize);
     // Fills the whole buffer or throws CorruptPatch (the section is too short).
     void ReadExact(void* buffer, size_t size);
+    unsigned char ReadByte() {
+        if (pos_ == avail_) Refill();
+        return out_[pos_++];
+    }
     // Reads one byte-wise LEB128 number.
     uint64_t ReadVarint();
     uint64_t remaining() const { return rawSize_ - produced_ + (avail_ - pos_); }
@@ -38,8 +42,9 @@ private:
     uint64_t rawSize_ = 0;
     uint64_t produced_ = 0;
     bool streamEnded_ = false;
-    size_t pos_ = 0;    // next unread byte in the output buffer
-    size_t avail_ = 0;  // bytes in the output buffer
+    const unsigned char* out_ = nullptr;  // the output buffer
+    size_t pos_ = 0;                      // next unread byte in it
+    size_t avail_ = 0;                    // bytes in the output buffer
     void Refill();
     void FeedInput();
 };

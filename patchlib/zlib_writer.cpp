@@ -11,8 +11,9 @@ struct ZlibWriter::State {
     unsigned char out[64 * 1024];
 };
 
-ZlibWriter::ZlibWriter(Sink sink) : state_(new State), sink_(std::move(sink)) {
-    if (deflateInit2(&state_->stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+ZlibWriter::ZlibWriter(Sink sink, bool huffmanOnly) : state_(new State), sink_(std::move(sink)) {
+    if (deflateInit2(&state_->stream, 9, Z_DEFLATED, -15, 9,
+                     huffmanOnly ? Z_HUFFMAN_ONLY : Z_DEFAULT_STRATEGY) != Z_OK)
         throw PatchError(PatchResult::Internal, "cannot start zlib compression");
 }
 
@@ -74,11 +75,11 @@ void ZlibWriter::Finish() {
     finished_ = true;
 }
 
-std::string ZlibWriter::Compress(const std::string& data) {
+std::string ZlibWriter::Compress(const std::string& data, bool huffmanOnly) {
     std::string out;
-    ZlibWriter writer([&out](const void* chunk, size_t size) {
-        out.append(static_cast<const char*>(chunk), size);
-    });
+    ZlibWriter writer([&out](const void* chunk,
+                             size_t size) { out.append(static_cast<const char*>(chunk), size); },
+                      huffmanOnly);
     writer.Write(data.data(), data.size());
     writer.Finish();
     return out;

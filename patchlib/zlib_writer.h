@@ -15,7 +15,9 @@ class ZlibWriter {
 public:
     using Sink = std::function<void(const void* data, size_t size)>;
 
-    explicit ZlibWriter(Sink sink);
+    // huffmanOnly: no matches, only a code per byte value, which suits bytes
+    // without repeats (noise-like or low-entropy tables) better.
+    explicit ZlibWriter(Sink sink, bool huffmanOnly = false);
     ~ZlibWriter();
     ZlibWriter(const ZlibWriter&) = delete;
     ZlibWriter& operator=(const ZlibWriter&) = delete;
@@ -28,7 +30,7 @@ public:
     uint64_t compressedSize() const { return compressedSize_; }
 
     // Compresses a block in memory.
-    static std::string Compress(const std::string& data);
+    static std::string Compress(const std::string& data, bool huffmanOnly = false);
 
 private:
     struct State;

@@ -6,8 +6,9 @@
 #   - mkpatch.exe and PATCHW32.dll, our own Windows binaries, built (Release,
 #     stripped) at two commits: by default the first commit of the patch
 #     library and HEAD;
-#   - libcrypto.so.3 from two Debian releases of libssl3 and libcurl.so.4
-#     from two releases of libcurl4 (apt-get download, dpkg-deb -x);
+#   - libcrypto.so.3 from two Debian releases of libssl3, libcurl.so.4
+#     from two releases of libcurl4 and the ssh program from two releases of
+#     openssh-client (apt-get download, dpkg-deb -x);
 #   - a generated game-like data pack with inserted, moved, removed and
 #     edited blocks (make_game_data.py).
 # Prints the table and writes it to $BENCH_DIR/results.md.
@@ -15,7 +16,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 here="$root/tools/bench_patch"
 work="${BENCH_DIR:-/tmp/mrl-bench}"
-old_commit="${1:-$(git -C "$root" log --format=%H --reverse -- patchlib/patch_applier.cpp | head -1)}"
+old_commit="${1:-$(git -C "$root" log --format=%H -- patchlib/patch_applier.cpp | tail -n 1)}"
 new_commit="${2:-HEAD}"
 corpus="$work/corpus"
 mkdir -p "$work" "$corpus"
@@ -77,6 +78,7 @@ debian_pair() {
 }
 debian_pair debian-libcrypto libssl3 3.0.17-1~deb12u2 3.0.22-1~deb12u2 usr/lib/x86_64-linux-gnu/libcrypto.so.3
 debian_pair debian-libcurl libcurl4 7.88.1-10+deb12u5 7.88.1-10+deb12u15 usr/lib/x86_64-linux-gnu/libcurl.so.4.8.0
+debian_pair debian-ssh openssh-client 1:9.2p1-2+deb12u7 1:9.2p1-2+deb12u10 usr/bin/ssh
 
 echo "== generated game data pack"
 mkdir -p "$corpus/game-data"
