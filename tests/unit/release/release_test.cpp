@@ -7,7 +7,7 @@
 #include <set>
 
 #include "patch_builder.h"
-#include "tree_fixture.h"
+#include "patch_kit.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ protected:
     void MakeTrees(uint32_t count) {
         for (uint32_t v = 1; v <= count; ++v) {
             WriteFile(trees_ / std::to_string(v) / "Data/World.dat",
-                      patchtest::GameData(1, 30000) + patchtest::Noise(v, 300));
+                      patchtest::Noise(1, 30000, "record ") + patchtest::Noise(v, 300));
             WriteFile(trees_ / std::to_string(v) / "Version.Txt", std::to_string(v) + "\r\n");
         }
     }
@@ -100,7 +100,7 @@ TEST_F(Release, RefusesTreesThatAreNotOneDirectoryPerConsecutiveVersion) {
                  {{"1"}, "at least two"}};
     for (const auto& c : cases) {
         patchtest::TempDir dir;
-        fs::path trees = c.entries.empty() ? dir / "none" : dir.path();
+        fs::path trees = c.entries.empty() ? dir / "none" : dir.path;
         for (const char* entry : c.entries) fs::create_directory(dir / entry);
         try {
             release::BuildRelease(trees, dir / "out", {});
