@@ -1,6 +1,6 @@
 """Fixtures of the functional tests. One template prefix and one set of
 patch files per run, shared by the pytest-xdist workers; every test gets a
-copy of the prefix (with .txt files opening in recorder.exe, which notes
+copy of the prefix (with .txt files opening in the demo's opener, which notes
 into the test's own log), a robot in it and peers stopped after the test."""
 
 import fcntl
@@ -49,7 +49,7 @@ def patches(shared):
 def prefix(template, tmp_path, monkeypatch):
     log = tmp_path / "recorder.log"
     # Inherited by the updater, the programs it starts and the shell's opener.
-    monkeypatch.setenv("MRL_RECORDER_LOG", update_kit.windows_path(log))
+    monkeypatch.setenv("MRL_DEMO_OPENED", update_kit.windows_path(log))
     p = wine_harness.copy_prefix(template, tmp_path / "prefix")
     p.log = log
     yield p

@@ -1,7 +1,7 @@
 """Installs for the functional tests and the demo: game trees of any version,
 patch files made by mkpatch, the install files the updater reads
 ("Security.Chk", "Version.Txt", "Language.Txt", "ServerList.Txt"), the
-registry set-up, recorder.exe as the program that opens .txt files, and a
+registry set-up, the demo's opener as the program that opens .txt files, and a
 run of the updater with every message box read and dismissed."""
 
 import os
@@ -31,7 +31,8 @@ def native_build_dir():
 
 
 def recorder_exe(preset="windows"):
-    return wine_harness.build_file("tests/robot/recorder.exe", preset)
+    """The demo's opener: it notes its command line in $MRL_DEMO_OPENED."""
+    return wine_harness.build_file("tools/demo/demo_opener.exe", preset)
 
 
 def windows_path(path):
@@ -137,8 +138,8 @@ def make_install(directory, version, updater=None, library=None):
 # ---------------------------------------------------------------- prefix and runs
 
 def register_txt_opener(prefix, opener):
-    """The shell opens .txt files with `opener` (recorder.exe: it notes its
-    command line and ends; a real editor would stay)."""
+    """The shell opens .txt files with `opener` (the demo's opener: it notes
+    its command line and ends; a real editor would stay)."""
     prefix.reg("add", r"HKCR\.txt", "/ve", "/d", "txtfile")
     prefix.reg("add", r"HKCR\txtfile\shell\open\command", "/ve", "/d",
                f'"{windows_path(opener)}" "%1"')
@@ -165,7 +166,7 @@ def run_updater(prefix, robot, install_dir, args=SILENT, timeout=60):
 
 
 def recorded_lines(log, wait=0.0):
-    """The command lines recorder.exe noted; waits up to `wait` seconds for
+    """The command lines the opener noted; waits up to `wait` seconds for
     the first (the shell does not wait for the program it starts)."""
     for _ in range(int(wait * 10) + 1):
         lines = Path(log).read_text("latin-1").splitlines() if Path(log).exists() else []

@@ -1,6 +1,8 @@
-// demo_opener.exe: the demo's stand-in for the program the shell opens .txt
-// files with (a headless demo has no editor to show the release notes in).
-// It appends its command line to the file named by MRL_DEMO_OPENED and ends.
+// demo_opener.exe: a stand-in for the program the shell opens .txt files with
+// (a headless run has no editor to show the release notes in), also served as
+// a patch or downgrade program by the functional tests. It appends its command
+// line to the file named by MRL_DEMO_OPENED, in one write (several starts may
+// race for the file), and ends.
 #include <windows.h>
 
 #include <cstdio>
