@@ -12,12 +12,13 @@ PatchAnswer Malformed() {
     return answer;
 }
 
-// Where the answer would need to reach: past the buffer it can never arrive
-// whole; past the data at hand it has not arrived yet.
-enum class Reach { kInside, kLater, kNever };
-Reach Check(size_t end, size_t size) {
-    if (end > PatchAnswer::kAnswerLimit) return Reach::kNever;
-    return end > size ? Reach::kLater : Reach::kInside;
+// True when the answer reaches `end` within the bytes at hand; otherwise
+// `cut` says why not: past the buffer it can never arrive whole (malformed),
+// past the data at hand it has not arrived yet (incomplete).
+bool Reaches(size_t end, size_t size, PatchAnswer* cut) {
+    if (end <= size && end <= PatchAnswer::kAnswerLimit) return true;
+    *cut = end > PatchAnswer::kAnswerLimit ? Malformed() : Incomplete();
+    return false;
 }
 
 }  // namespace
@@ -30,14 +31,8 @@ PatchAnswer PatchAnswer::Parse(const uint8_t* data, size_t size) {
 PatchAnswer PatchAnswer::ParseHeader(const uint8_t* data, size_t size) {
     if (size < kHeaderFixedSize) return Incomplete();
     size_t end = kHeaderFixedSize + patchwire::ReadU16(data + 8);
-    switch (Check(end, size)) {
-        case Reach::kNever:
-            return Malformed();
-        case Reach::kLater:
-            return Incomplete();
-        case Reach::kInside:
-            break;
-    }
+    PatchAnswer cut;
+    if (!Reaches(end, size, &cut)) return cut;
     PatchAnswer answer;
     answer.kind = Kind::kHeader;
     answer.length = end;
@@ -56,23 +51,10 @@ PatchAnswer PatchAnswer::ParseRefusal(const uint8_t* data, size_t size) {
     uint16_t count = patchwire::ReadU16(data + 5);
     size_t at = kRefusalFixedSize;
     for (uint16_t i = 0; i < count; ++i) {
-        switch (Check(at + 4, size)) {
-            case Reach::kNever:
-                return Malformed();
-            case Reach::kLater:
-                return Incomplete();
-            case Reach::kInside:
-                break;
-        }
+        PatchAnswer cut;
+        if (!Reaches(at + 4, size, &cut)) return cut;
         size_t end = at + 4 + patchwire::ReadU16(data + at + 2);
-        switch (Check(end, size)) {
-            case Reach::kNever:
-                return Malformed();
-            case Reach::kLater:
-                return Incomplete();
-            case Reach::kInside:
-                break;
-        }
+        if (!Reaches(end, size, &cut)) return cut;
         AlternativeServer server;
         server.port = patchwire::ReadU16(data + at);
         server.host.assign(reinterpret_cast<const char*>(data + at + 4), end - at - 4);
