@@ -85,9 +85,7 @@ TEST_F(Release, WithAKeyEveryPatchIsSignedByIt) {
          {patchlib::EcdsaP256::Generate(), patchlib::EcdsaP256::Generate()}) {
         for (const auto& result : release::BuildRelease(trees_, out_, {3, 2, {}, &key}).steps) {
             EXPECT_TRUE(result.built) << result.step.Name();
-            EXPECT_NO_THROW(
-                patchlib::PatchReader().Open(out_ / result.step.Name(), {key.publicKey}))
-                << result.step.Name();
+            patchlib::PatchReader().Open(out_ / result.step.Name(), {key.publicKey});  // or throws
         }
     }
 }
