@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Runs every test: native unit tests (also under ASan+UBSan and TSan), the
 # fuzzers for a short budget, the Windows unit tests and the functional
-# tests under Wine, and the 32-bit compile check.
+# tests under Wine, and the 32-bit build with its PATCHW32.dll suite.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh
+# The 32-bit build ships the first three; its PATCHW32.dll suite runs too.
 scripts/build.sh native native-asan native-tsan fuzz windows \
-  windows-x86:MirelandsUpdate,patchw32,mkpatch   # the 32-bit build ships these three
+  windows-x86:MirelandsUpdate,patchw32,mkpatch,patchw32_tests
 
 echo "== native unit tests";            ctest --preset native
 echo "== native unit tests, ASan+UBSan"; ctest --preset native-asan
@@ -14,6 +15,7 @@ echo "== threaded tests, TSan";          ctest --preset native-tsan
 echo "== fuzzers";                       scripts/run-fuzzers.sh
 source scripts/wine-env.sh
 echo "== Windows unit tests under Wine"; ctest --preset windows
+echo "== PATCHW32.dll, 32-bit build";   ctest --test-dir build/windows-x86 -R PatchW32 --no-tests=error
 echo "== functional tests under Wine"
 # Two workers: each test has its own Wine prefix, and most of a test is
 # waiting on the program under test.

@@ -1,19 +1,27 @@
 // mkpatch OLD_DIR NEW_DIR OUT: builds the patch that turns the old tree into
-// the new one. The same command with the trees swapped builds the downgrade
-// file. Exit code 0 on success, 1 for a usage error, 2 when the patch could
-// not be built (the message says why).
+// the new one (signed with --key). The same command with the trees swapped
+// builds the downgrade file. "mkpatch keygen NAME" makes a signing key pair,
+// "mkpatch verify PATCH PUBLIC" checks a patch and its signature. Exit code 0
+// on success, 1 for a usage error, 2 when the patch could not be built, a key
+// not made or read, or the patch is not intact and signed by that key (the
+// message says why).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "key_file.h"
 #include "patch_builder.h"
 #include "patch_error.h"
+#include "patch_reader.h"
+#include "patch_signature.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: mkpatch [--window MB] [--quiet] OLD_DIR NEW_DIR OUT\n"
+    "usage: mkpatch [--window MB] [--key PRIVATE] [--quiet] OLD_DIR NEW_DIR OUT\n"
+    "       mkpatch keygen NAME\n"
+    "       mkpatch verify PATCH PUBLIC\n"
     "\n"
     "Builds a patch file that turns the directory tree OLD_DIR into NEW_DIR:\n"
     "files added, removed, and changed (as a binary delta, or whole when that\n"
@@ -24,8 +32,15 @@ const char kUsage[] =
     "  --window MB  old files larger than this are matched piecewise (default\n"
     "               128); mkpatch needs about 12 bytes of memory per window\n"
     "               byte plus both versions of the largest changed file\n"
+    "  --key PRIVATE  sign the patch with this private key; a PATCHW32.dll built\n"
+    "               with its public key applies only patches that key signed\n"
     "  --quiet      no progress line and no summary\n"
-    "  --help       this text\n";
+    "  --help       this text\n"
+    "\n"
+    "keygen writes a new ECDSA P-256 key pair: NAME.key, the private key (keep\n"
+    "it offline and backed up, never in a repository) and NAME.pub, the public\n"
+    "key PATCHW32.dll is built with. Existing files are never replaced.\n"
+    "verify checks that PATCH is intact and signed by the key in PUBLIC.\n";
 
 std::string Bytes(uint64_t n) {
     char text[64];
@@ -68,10 +83,44 @@ void PrintSummary(const patchlib::BuildSummary& s, const char* out) {
                     100.0 * static_cast<double>(s.patchBytes) / static_cast<double>(moved));
 }
 
+int Keygen(const char* name) {
+    try {
+        const patchlib::KeyPair key = patchlib::EcdsaP256::Generate();
+        patchlib::KeyFile::WritePair(std::filesystem::u8path(name), key);
+        std::printf("%s.key (private) and %s.pub (public): key %s\n", name, name,
+                    patchlib::PatchSignature::ShortId(key.publicKey).c_str());
+        return 0;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "mkpatch: %s\n", error.what());
+        return 2;
+    }
+}
+
+int Verify(const char* patch, const char* publicKey) {
+    patchlib::PublicKey key;
+    try {
+        key = patchlib::KeyFile::ReadPublic(std::filesystem::u8path(publicKey));
+        patchlib::PatchReader reader;
+        reader.Open(std::filesystem::u8path(patch), {key});
+    } catch (const patchlib::KeyFileError& error) {
+        std::fprintf(stderr, "mkpatch: %s\n", error.what());
+        return 2;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "mkpatch: %s: %s\n", patch, error.what());
+        return 2;
+    }
+    std::printf("%s: intact and signed by key %s\n", patch,
+                patchlib::PatchSignature::ShortId(key).c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "keygen") == 0) return Keygen(argv[2]);
+    if (argc == 4 && std::strcmp(argv[1], "verify") == 0) return Verify(argv[2], argv[3]);
     patchlib::BuildOptions options;
+    patchlib::KeyPair key;
     bool quiet = false;
     const char* positional[3] = {};
     int count = 0;
@@ -90,6 +139,14 @@ int main(int argc, char** argv) {
                 return 1;
             }
             options.window = mb << 20;
+        } else if (std::strcmp(argv[i], "--key") == 0 && i + 1 < argc) {
+            try {
+                key = patchlib::KeyFile::ReadPrivate(std::filesystem::u8path(argv[++i]));
+            } catch (const patchlib::KeyFileError& error) {
+                std::fprintf(stderr, "mkpatch: %s\n", error.what());
+                return 2;
+            }
+            options.signingKey = &key;
         } else if (argv[i][0] == '-' && argv[i][1] == '-') {
             std::fprintf(stderr, "mkpatch: unknown option %s\n%s", argv[i], kUsage);
             return 1;
@@ -109,6 +166,9 @@ int main(int argc, char** argv) {
             std::filesystem::u8path(positional[0]), std::filesystem::u8path(positional[1]),
             std::filesystem::u8path(positional[2]), options);
         if (!quiet) PrintSummary(summary, positional[2]);
+        if (!quiet && options.signingKey)
+            std::printf("  signed by key %s\n",
+                        patchlib::PatchSignature::ShortId(key.publicKey).c_str());
         return 0;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "\nmkpatch: %s\n", error.what());

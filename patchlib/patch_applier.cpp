@@ -43,7 +43,7 @@ public:
         try {
             if (!fs::is_directory(Status(root_)))
                 throw PatchError(PatchResult::TreeMismatch, "not a directory: " + root_.u8string());
-            reader_.Open(patchFile);
+            reader_.Open(patchFile, options_.trustedKeys);
             PlanAndCheck();
             if (AlreadyApplied()) {
                 summary_.alreadyApplied = true;

@@ -15,7 +15,9 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "ecdsa_p256.h"
 #include "patch_error.h"
 
 namespace patchlib {
@@ -26,6 +28,8 @@ struct ApplyOptions {
     // path; false makes that step fail as if the system refused it. Lets tests
     // reach failures that a privileged user would not otherwise see.
     std::function<bool(const std::string& step, const std::filesystem::path& path)> allowStep;
+    // When not empty, only a patch signed by one of these keys is applied.
+    std::vector<PublicKey> trustedKeys;
 };
 
 struct ApplySummary {

@@ -54,7 +54,10 @@ class TreeDiff {
 public:
     TreeDiff(const fs::path& oldRoot, const fs::path& newRoot, const fs::path& out,
              const BuildOptions& options)
-        : oldRoot_(oldRoot), newRoot_(newRoot), writer_(out), options_(options) {}
+        : oldRoot_(oldRoot),
+          newRoot_(newRoot),
+          writer_(out, options.signingKey),
+          options_(options) {}
 
     BuildSummary Run() {
         Tree oldTree = TreeScanner::Scan(oldRoot_);

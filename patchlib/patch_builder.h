@@ -9,6 +9,7 @@
 #include <string>
 
 #include "delta_encoder.h"
+#include "ecdsa_p256.h"
 
 namespace patchlib {
 
@@ -27,6 +28,8 @@ struct BuildOptions {
     uint64_t window = DeltaEncoder::kDefaultWindow;
     // Called before each file with the bytes handled so far and in all.
     std::function<void(uint64_t done, uint64_t total, const std::string& path)> progress;
+    // When set, the patch is signed with this key.
+    const KeyPair* signingKey = nullptr;
 };
 
 class PatchBuilder {

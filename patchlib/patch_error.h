@@ -19,6 +19,7 @@ enum class PatchResult : int {
     WriteFailed = 6,      // a new file could not be built or swapped in; tree restored
     RollbackFailed = 7,   // restoring the old tree failed too: backups were kept
     Internal = 8,         // out of memory or another unexpected failure
+    Untrusted = 9,        // keys are built in and no trusted key signed the patch
 };
 
 class PatchError : public std::runtime_error {

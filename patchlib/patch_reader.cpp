@@ -7,6 +7,7 @@
 #include "patch_error.h"
 #include "patch_format.h"
 #include "patch_path.h"
+#include "patch_signature.h"
 
 namespace patchlib {
 
@@ -18,7 +19,7 @@ namespace {
 
 }  // namespace
 
-void PatchReader::Open(const std::filesystem::path& file) {
+void PatchReader::Open(const std::filesystem::path& file, const std::vector<PublicKey>& trusted) {
     file_ = file;
     entries_.clear();
     BinaryFile in;
@@ -35,7 +36,9 @@ void PatchReader::Open(const std::filesystem::path& file) {
     if (decoded.bodyEnd > fileSize || decoded.bodyEnd < sizeof(header))
         Corrupt("the patch file is truncated");
     if (version_ == 1 && decoded.bodyEnd != fileSize) Corrupt("the patch file has trailing bytes");
-    ReadBlocks(in, decoded.bodyEnd, fileSize);
+    std::vector<std::string> signatures = ReadBlocks(in, decoded.bodyEnd, fileSize);
+    // Before the body is read: an untrusted patch costs nothing more.
+    if (!trusted.empty()) PatchSignature::Check(header, signatures, trusted);
     VerifyBodyHash(in, decoded.bodyEnd, decoded.bodyHash);
     ReadDirectory(decoded.bodyEnd);
     CheckEntries();
@@ -43,8 +46,10 @@ void PatchReader::Open(const std::filesystem::path& file) {
 
 // Blocks after the body carry what may be added to the format later (each
 // protects its own content): a block whose kind we do not know is skipped,
-// unless it says the patch cannot be applied without it.
-void PatchReader::ReadBlocks(BinaryFile& in, uint64_t bodyEnd, uint64_t size) {
+// unless it says the patch cannot be applied without it. Signature blocks
+// are kept for the signature check.
+std::vector<std::string> PatchReader::ReadBlocks(BinaryFile& in, uint64_t bodyEnd, uint64_t size) {
+    std::vector<std::string> signatures;
     for (uint64_t at = bodyEnd; at < size;) {
         unsigned char head[PatchFormat::kBlockHeaderSize];
         if (size - at < sizeof(head) || !in.Seek(at) || !in.ReadExact(head, sizeof(head)))
@@ -53,8 +58,16 @@ void PatchReader::ReadBlocks(BinaryFile& in, uint64_t bodyEnd, uint64_t size) {
         if (GetLE(head + 4, 4) & PatchFormat::kBlockNeeded)
             Corrupt("the patch needs a feature this library does not have");
         if (length > size - at - sizeof(head)) Corrupt("a block of the patch file is truncated");
+        if (GetLE(head, 4) == PatchSignature::kBlockType &&
+            length == PatchSignature::kContentSize) {
+            std::string content(PatchSignature::kContentSize, '\0');
+            if (!in.ReadExact(content.data(), content.size()))
+                throw PatchError(PatchResult::CannotReadPatch, "cannot read the patch file");
+            signatures.push_back(std::move(content));
+        }
         at += sizeof(head) + length;
     }
+    return signatures;
 }
 
 void PatchReader::VerifyBodyHash(BinaryFile& in, uint64_t size, const Digest& expected) {

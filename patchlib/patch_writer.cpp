@@ -3,6 +3,7 @@
 #include "byte_order.h"
 #include "patch_error.h"
 #include "patch_format.h"
+#include "patch_signature.h"
 #include "sha256.h"
 #include "zlib_writer.h"
 
@@ -24,8 +25,11 @@ fs::path Sibling(const fs::path& out, const char* suffix) {
 
 }  // namespace
 
-PatchWriter::PatchWriter(const fs::path& out)
-    : out_(out), payloadPath_(Sibling(out, ".payload.tmp")), tempPath_(Sibling(out, ".tmp")) {
+PatchWriter::PatchWriter(const fs::path& out, const KeyPair* signingKey)
+    : out_(out),
+      payloadPath_(Sibling(out, ".payload.tmp")),
+      tempPath_(Sibling(out, ".tmp")),
+      signingKey_(signingKey) {
     if (!payload_.Open(payloadPath_, BinaryFile::Mode::Write)) CannotWrite(payloadPath_);
 }
 
@@ -106,8 +110,14 @@ uint64_t PatchWriter::Finish() {
     header.bodyEnd = size;
     header.bodyHash = hash.Final();
     std::string encoded = PatchFormat::EncodeHeader(header);
-    if (!out.Seek(0) || !out.Write(encoded.data(), encoded.size()) || !out.Close())
-        CannotWrite(tempPath_);
+    if (!out.Seek(0) || !out.Write(encoded.data(), encoded.size())) CannotWrite(tempPath_);
+    if (signingKey_) {
+        const std::string block = PatchSignature::MakeBlock(
+            reinterpret_cast<const unsigned char*>(encoded.data()), *signingKey_);
+        if (!out.Seek(size) || !out.Write(block.data(), block.size())) CannotWrite(tempPath_);
+        size += block.size();
+    }
+    if (!out.Close()) CannotWrite(tempPath_);
     payload.Close();
 
     std::error_code ec;

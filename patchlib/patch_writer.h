@@ -1,7 +1,8 @@
 // Writes a patch file: entries with their compressed sections go to a scratch
 // payload file beside the output; Finish writes the header and directory in
-// front of it, hashes the body and moves the result into place, so a
-// half-written patch never carries the final name.
+// front of it, hashes the body, signs the header when given a key and moves
+// the result into place, so a half-written or unsigned patch never carries
+// the final name.
 #pragma once
 
 #include <filesystem>
@@ -9,13 +10,14 @@
 #include <vector>
 
 #include "binary_file.h"
+#include "ecdsa_p256.h"
 #include "patch_entry.h"
 
 namespace patchlib {
 
 class PatchWriter {
 public:
-    explicit PatchWriter(const std::filesystem::path& out);
+    explicit PatchWriter(const std::filesystem::path& out, const KeyPair* signingKey = nullptr);
     ~PatchWriter();
     PatchWriter(const PatchWriter&) = delete;
     PatchWriter& operator=(const PatchWriter&) = delete;
@@ -31,6 +33,7 @@ public:
 
 private:
     std::filesystem::path out_, payloadPath_, tempPath_;
+    const KeyPair* signingKey_;
     BinaryFile payload_;
     std::vector<PatchEntry> entries_;
     bool finished_ = false;

@@ -1,14 +1,17 @@
 // PATCHW32.dll: the updater's entry to the patch library, exported by ordinal 1
 // only. The updater calls it with "<patch file> -u", a null pointer and 1, and
 // takes 0 as "applied"; every other value means the tree was left as it was
-// (or, for 7, that restoring it failed and backups were kept).
+// (or, for 7, that restoring it failed and backups were kept). A library built
+// with trusted keys applies only patches one of them signed (9 otherwise).
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "patch_applier.h"
 #include "patch_command.h"
+#include "trusted_keys.h"
 
 namespace {
 
@@ -43,7 +46,9 @@ extern "C" int WINAPI MrlApplyPatch(const char* commandLine, void* reserved, int
             return static_cast<int>(PatchResult::BadCommandLine);
         }
         std::string message;
-        patchlib::PatchApplier applier;
+        patchlib::ApplyOptions options;
+        options.trustedKeys = patchlib::TrustedKeys();
+        patchlib::PatchApplier applier(std::move(options));
         // The patch names files relative to the current directory, as the updater runs there.
         PatchResult result =
             applier.Apply(FromAnsi(command.patchFile), std::filesystem::path(L"."), &message);

@@ -12,17 +12,17 @@ import pytest
 
 import wine_harness
 from peers.patch_peer import Patch, Plan
-from update_kit import DOWNGRADE_LIMIT, KEY, SILENT, TEXTS, game_tree, make_install, \
-    point_at_game_server, read_tree, recorded_lines, recorder_exe, run_updater, \
+from update_kit import DOWNGRADE_LIMIT, KEY, KEYED_LIBRARY, SILENT, TEXTS, game_tree, \
+    make_install, point_at_game_server, read_tree, recorded_lines, recorder_exe, run_updater, \
     write_language_txt, write_security_chk, write_tree
 
 POSTPONE, STATUS, PROXY_EDIT, CONNECT = 1007, 1008, 1014, 1
 CONNECTING = "Mirelands Auto Patch"
 
 
-def step(patches, version):
+def step(patches, version, signed=False):
     return Patch(version + 1, f"{version}to{version + 1}.rtp",
-                 patches.patch(version, version + 1).read_bytes())
+                 patches.patch(version, version + 1, signed).read_bytes())
 
 
 def chain(patches, first, last):
@@ -85,19 +85,21 @@ def test_a_data_file_is_taken_whole_and_a_patch_program_takes_over(prefix, robot
 
 def test_rejected_files_are_fetched_again_three_times_at_most(prefix, robot, peers, patches,
                                                              tmp_path):
-    # Step 1: a program that does not start, then the good patch. Step 2: a
-    # patch the library rejects, every time.
-    bad = Patch(3, "2to3.rtp", b"not a patch " * 100)
-    server = peers.patch({1: [Patch(2, "1to2.exe", b"MZ, not a program"), step(patches, 1)],
-                          2: bad})
-    game = peers.game(3, [server.address])
+    # With a PATCHW32.dll that trusts one key. Steps 1 and 2: patches signed
+    # by that key, the first after a program that does not start. Step 3: a
+    # good but unsigned patch, which the library rejects every time.
+    server = peers.patch({1: [Patch(2, "1to2.exe", b"MZ, not a program"),
+                              step(patches, 1, signed=True)],
+                          2: step(patches, 2, signed=True), 3: step(patches, 3)})
+    game = peers.game(4, [server.address])
+    make_install(tmp_path / "install", 1, library=wine_harness.build_file(KEYED_LIBRARY))
 
     install_dir, code, boxes, version = update(prefix, robot, tmp_path, 1, game)
 
-    assert (code, boxes, version) == (234, [], 2)
-    assert server.served == ["1to2.exe", "1to2.rtp"] + ["2to3.rtp"] * 3
-    assert server.offsets == [0] * 5  # a rejected file is deleted, not resumed
-    assert read_tree(install_dir) == game_tree(2)
+    assert (code, boxes, version) == (234, [], 3)
+    assert server.served == ["1to2.exe", "1to2.rtp", "2to3.rtp"] + ["3to4.rtp"] * 3
+    assert server.offsets == [0] * 6  # a rejected file is deleted, not resumed
+    assert read_tree(install_dir) == game_tree(3)
 
 
 def test_a_download_cut_by_the_server_resumes_on_the_next_run(prefix, robot, peers, patches,

@@ -22,6 +22,8 @@ TEXTS = {
     184: "%s: %.1f %c of %.1f %c",
     187: "Install check: %s [%s] has %u bytes, expected %s",
 }
+TEST_KEY = wine_harness.ROOT / "tests" / "data" / "test-signing.key"
+KEYED_LIBRARY = "bin/keyed/PATCHW32.dll"  # trusts TEST_KEY only
 DOWNGRADE_LIMIT = ("An Error occured with the patch system, please close everything and run "
                    "MRL.EXE again.")
 
@@ -88,15 +90,18 @@ class PatchMaker:
         self.directory = Path(directory)
         self.directory.mkdir(parents=True, exist_ok=True)
 
-    def patch(self, old, new):
-        out = self.directory / f"{old}to{new}.rtp"
+    def patch(self, old, new, signed=False):
+        """Signed: by the key the keyed PATCHW32.dll trusts."""
+        out = self.directory / f"{old}to{new}{'.signed' if signed else ''}.rtp"
         if not out.exists():
             trees = [self.directory / f"tree{v}.{os.getpid()}" for v in (old, new)]
             for tree, version in zip(trees, (old, new)):
                 write_tree(tree, game_tree(version))
             mkpatch = native_build_dir() / "bin" / "mkpatch"
             partial = out.with_suffix(f".{os.getpid()}")
-            subprocess.run([str(mkpatch), "--quiet", *map(str, trees), str(partial)], check=True)
+            key = ["--key", str(TEST_KEY)] if signed else []
+            subprocess.run([str(mkpatch), "--quiet", *key, *map(str, trees), str(partial)],
+                           check=True)
             partial.rename(out)
         return out
 

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """The demo: a whole update on loopback, headless.
 
-Generated game trees 1 to 5, the release built from them with mkrelease
-(the chain, the downgrade files and direct patches to version 5), the
-reference patch server serving it, the reference game server announcing
+Generated game trees 1 to 5, the studio's signing key (made once with
+mkpatch keygen and kept under build/demo/key), a PATCHW32.dll built to
+trust that key alone, the release built from the trees with mkrelease and
+signed with the key (the chain, the downgrade files and direct patches to
+version 5), the reference patch server serving it, the reference game server announcing
 version 5 and that patch server (reached through a wire tap that counts
 the datagrams), and the updater run in silent mode under Wine on an install
 at version 1: it fetches one direct patch. Then a second run, which finds
@@ -35,6 +37,8 @@ ROOT = Path(__file__).resolve().parents[2]
 NATIVE = Path(os.environ.get("MRL_NATIVE_BUILD", ROOT / "build" / "native"))
 WINDOWS = Path(os.environ.get("MRL_WINDOWS_BUILD", ROOT / "build" / "windows"))
 DEMO = ROOT / "build" / "demo"
+KEY_NAME = DEMO / "key" / "studio"  # studio.key (private), studio.pub (public)
+DLL_BUILD = DEMO / "dll"  # PATCHW32.dll trusting studio.pub alone
 KEY = r"HKCU\Software\Corvane\MRL"
 NEWEST = 5
 UPDATER_FILES = {"MirelandsUpdate.exe", "PATCHW32.dll", "Security.Chk", "Language.Txt"}
@@ -95,25 +99,84 @@ def digest_tree(directory):
             for p in sorted(directory.rglob("*")) if p.is_file()}
 
 
-def make_release(trees, release):
-    """mkrelease over the trees, direct patches for every older version."""
-    args = [str(built(NATIVE, "bin/mkrelease")), "--direct", str(NEWEST - 1), str(trees),
-            str(release)]
-    say(f"  $ mkrelease --direct {NEWEST - 1} {trees.relative_to(ROOT)} "
-        f"{release.relative_to(ROOT)}")
-    result = subprocess.run(args, capture_output=True, text=True)
+def shown(path):
+    return Path(path).relative_to(ROOT)
+
+
+def run_tool(args, what, check=True):
+    """Runs a native tool (bin/...) and shows the command and its output."""
+    args = [str(shown(a)) if isinstance(a, Path) else a for a in args]
+    say(f"  $ {' '.join(args)}")
+    result = subprocess.run([str(built(NATIVE, f"bin/{args[0]}")), *args[1:]], cwd=ROOT,
+                            capture_output=True, text=True)
     for line in (result.stdout + result.stderr).splitlines():
         say(f"  {line}".rstrip())
-    if result.returncode != 0:
-        raise RuntimeError(f"mkrelease failed with exit code {result.returncode}")
+    if check and result.returncode != 0:
+        raise RuntimeError(f"{what} failed with exit code {result.returncode}")
+    return result.returncode
 
 
-def make_install(directory, version):
-    """The game tree at a version, the updater and PATCHW32.dll from the
-    windows build, an empty install list and the built-in English texts."""
+def signing_key():
+    """The studio's key pair, made once: a studio keeps its key (offline,
+    backed up) and signs every release with it."""
+    if KEY_NAME.with_suffix(".key").exists():
+        say(f"  kept from an earlier run: {shown(KEY_NAME)}.key and .pub")
+    else:
+        KEY_NAME.parent.mkdir(parents=True, exist_ok=True)
+        run_tool(["mkpatch", "keygen", KEY_NAME], "mkpatch keygen")
+
+
+def trusting_library():
+    """PATCHW32.dll configured with MRL_TRUSTED_KEYS = the studio's public
+    key, only the library built (the windows toolchain, a build tree of its
+    own); returns its path."""
+    say(f"  $ cmake -B {shown(DLL_BUILD)} --toolchain cmake/toolchain-mingw64.cmake "
+        f"-DMRL_TRUSTED_KEYS={shown(KEY_NAME)}.pub && cmake --build {shown(DLL_BUILD)} "
+        "--target patchw32")
+    configure = subprocess.run(
+        ["cmake", "-S", str(ROOT), "-B", str(DLL_BUILD), "-G", "Ninja",
+         f"-DCMAKE_TOOLCHAIN_FILE={ROOT / 'cmake' / 'toolchain-mingw64.cmake'}",
+         "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DMRL_TESTS=OFF",
+         f"-DMRL_TRUSTED_KEYS={KEY_NAME}.pub"],
+        capture_output=True, text=True)
+    for line in configure.stdout.splitlines():
+        if line.startswith("-- patchw32:"):
+            say(f"  PATCHW32.dll trusts {line.split(': ', 1)[1].replace(str(ROOT) + '/', '')}")
+    if configure.returncode != 0:
+        raise RuntimeError(f"configuring the library failed:\n{configure.stderr}")
+    subprocess.run(["cmake", "--build", str(DLL_BUILD), "--target", "patchw32"],
+                   stdout=subprocess.DEVNULL, check=True)
+    return DLL_BUILD / "bin" / "PATCHW32.dll"
+
+
+def make_release(trees, release):
+    """mkrelease over the trees, direct patches for every older version,
+    every patch signed; then what the library's check says of a patch of
+    the release and of an unsigned one."""
+    run_tool(["mkrelease", "--direct", str(NEWEST - 1), "--key", KEY_NAME.with_suffix(".key"),
+              trees, release], "mkrelease")
+    run_tool(["mkpatch", "verify", release / f"1to{NEWEST}.rtp", KEY_NAME.with_suffix(".pub")],
+             "mkpatch verify")
+    say("  an unsigned patch, and the library's check of it (patchapply does what "
+        "PATCHW32.dll does):")
+    scratch = DEMO / "scratch"
+    shutil.rmtree(scratch, ignore_errors=True)
+    shutil.copytree(trees / "1", scratch / "game")
+    run_tool(["mkpatch", "--quiet", trees / "1", trees / "2", scratch / "unsigned.rtp"],
+             "mkpatch")
+    code = run_tool(["patchapply", "--key", KEY_NAME.with_suffix(".pub"),
+                     scratch / "unsigned.rtp", scratch / "game"], "patchapply", check=False)
+    if code != 9:
+        raise RuntimeError(f"an unsigned patch gave {code}, not 9 (refused)")
+    shutil.rmtree(scratch)
+
+
+def make_install(directory, version, library):
+    """The game tree at a version, the updater from the windows build, the
+    given PATCHW32.dll, an empty install list and the built-in English texts."""
     write_tree(directory, game_tree(version))
     shutil.copy2(built(WINDOWS, "src/MirelandsUpdate.exe"), directory / "MirelandsUpdate.exe")
-    shutil.copy2(built(WINDOWS, "bin/PATCHW32.dll"), directory / "PATCHW32.dll")
+    shutil.copy2(library, directory / "PATCHW32.dll")
     (directory / "Security.Chk").write_bytes(b"END\r\n")
     subprocess.run([str(built(NATIVE, "tools/make_language_file/mrl_make_language_file")),
                     str(directory / "Language.Txt")], check=True)
@@ -200,14 +263,17 @@ def main():
     DEMO.mkdir(parents=True, exist_ok=True)
 
     trees, release = DEMO / "trees", DEMO / "release"
-    say(f"== Game trees 1 to {NEWEST} and the release, built with mkrelease")
+    say("== The studio's signing key, and a PATCHW32.dll that trusts it alone")
+    signing_key()
+    library = trusting_library()
+    say(f"\n== Game trees 1 to {NEWEST} and the release, built and signed with mkrelease")
     for version in range(1, NEWEST + 1):
         write_tree(trees / str(version), game_tree(version))
     make_release(trees, release)
 
     install_dir = DEMO / "install"
-    make_install(install_dir, 1)
-    say(f"\n== Install at version 1 in {install_dir.relative_to(ROOT)}")
+    make_install(install_dir, 1, library)
+    say(f"\n== Install at version 1 in {install_dir.relative_to(ROOT)}, with that PATCHW32.dll")
     for path in sorted(install_dir.rglob("*")):
         if path.is_file():
             say(f"  {path.relative_to(install_dir).as_posix():24} {path.stat().st_size:8} bytes")

@@ -1,5 +1,6 @@
-// mkrelease TREES OUT [--jobs N] [--direct K]: every patch of a release and
-// the patch server's manifest, from one complete game tree per version.
+// mkrelease [--jobs N] [--direct K] [--key PRIVATE] TREES OUT: every patch
+// of a release (signed with --key) and the patch server's manifest, from one
+// complete game tree per version.
 // Exit code 0 on success, 2 for bad usage or input, 1 when a step failed.
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +8,8 @@
 #include <string>
 #include <thread>
 
+#include "key_file.h"
+#include "patch_signature.h"
 #include "release.h"
 
 #ifdef _WIN32
@@ -20,7 +23,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: mkrelease [--jobs N] [--direct K] TREES OUT\n"
+    "usage: mkrelease [--jobs N] [--direct K] [--key PRIVATE] TREES OUT\n"
     "\n"
     "TREES/1, TREES/2, ... each hold the complete game tree of one version\n"
     "(consecutive numbers; the highest is the newest). mkrelease writes into\n"
@@ -32,6 +35,8 @@ const char kUsage[] =
     "  --jobs N    steps built at once (default: the machine's cores)\n"
     "  --direct K  also NtoLATEST.rtp for the K versions before the newest,\n"
     "              listed in the manifest: those players fetch one patch\n"
+    "  --key PRIVATE  sign every patch, downgrade files included, with this\n"
+    "              private key (mkpatch keygen); a new key rebuilds them all\n"
     "  --help      this text\n";
 
 int Usage(const std::string& problem) {
@@ -57,7 +62,7 @@ void ShowProgress(const release::Progress& p) {
     std::fflush(stderr);
 }
 
-void PrintTable(const release::Report& report, unsigned jobs) {
+void PrintTable(const release::Report& report, const release::Options& options) {
     std::printf("%-16s %12s %12s %11s\n", "step", "patch bytes", "of new tree", "build time");
     size_t built = 0;
     for (const release::StepResult& r : report.steps) {
@@ -76,7 +81,11 @@ void PrintTable(const release::Report& report, unsigned jobs) {
         built += r.built;
     }
     std::printf("%zu steps, %zu built, in %.2f s with %u jobs%s\n", report.steps.size(), built,
-                report.seconds, jobs, report.ok ? "" : "; FAILED, manifest.txt not written");
+                report.seconds, options.jobs,
+                report.ok ? "" : "; FAILED, manifest.txt not written");
+    if (options.signingKey)
+        std::printf("every patch signed by key %s\n",
+                    patchlib::PatchSignature::ShortId(options.signingKey->publicKey).c_str());
 }
 
 // For each version with a direct patch: what its players download either way.
@@ -102,6 +111,7 @@ int main(int argc, char** argv) {
     release::Options options;
     options.jobs = std::thread::hardware_concurrency();
     if (options.jobs == 0) options.jobs = 1;
+    patchlib::KeyPair key;
     const char* paths[2] = {};
     int count = 0;
     for (int i = 1; i < argc; ++i) {
@@ -118,6 +128,13 @@ int main(int argc, char** argv) {
             if (!ParseCount(argv[++i], 0xFFFFFFFFul, &value))
                 return Usage("--direct takes a number of versions");
             options.direct = uint32_t(value);
+        } else if (arg == "--key" && i + 1 < argc) {
+            try {
+                key = patchlib::KeyFile::ReadPrivate(std::filesystem::u8path(argv[++i]));
+            } catch (const patchlib::KeyFileError& error) {
+                return Usage(error.what());
+            }
+            options.signingKey = &key;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return Usage("unknown option " + arg);
         } else if (count < 2) {
@@ -131,7 +148,7 @@ int main(int argc, char** argv) {
     try {
         release::Report report = release::BuildRelease(std::filesystem::u8path(paths[0]),
                                                        std::filesystem::u8path(paths[1]), options);
-        PrintTable(report, options.jobs);
+        PrintTable(report, options);
         PrintDirect(report);
         return report.ok ? 0 : 1;
     } catch (const release::InputError& error) {

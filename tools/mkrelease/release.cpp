@@ -12,6 +12,7 @@
 
 #include "patch_builder.h"
 #include "patch_format.h"
+#include "patch_signature.h"
 #include "sha256.h"
 #include "tree_scanner.h"
 
@@ -70,9 +71,10 @@ TreeDigest DigestTree(const fs::path& root) {
 }
 
 // What a step's output is made from; the output is kept while this matches.
-std::string Recipe(const TreeDigest& from, const TreeDigest& to) {
+std::string Recipe(const TreeDigest& from, const TreeDigest& to, const patchlib::KeyPair* key) {
     std::string text = "format " + std::to_string(patchlib::PatchFormat::kVersion) + " from " +
                        from.hash + " to " + to.hash;
+    if (key) text += " signed by " + patchlib::PatchSignature::ShortId(key->publicKey);
     return patchlib::Sha256::ToHex(patchlib::Sha256::Of(text.data(), text.size()));
 }
 
@@ -177,11 +179,12 @@ private:
 // Builds one step into place and returns the finished file's hash. Anything
 // that still changes the file belongs before that hash is taken.
 std::string BuildStep(const fs::path& trees, const fs::path& out, StepResult& result,
-                      ProgressTotal& progress) {
+                      ProgressTotal& progress, const patchlib::KeyPair* key) {
     const Step& step = result.step;
     const fs::path file = out / step.Name();
     uint64_t reported = 0;
     patchlib::BuildOptions build;
+    build.signingKey = key;
     build.progress = [&](uint64_t done, uint64_t, const std::string&) {
         progress.Add(done - reported, false);
         reported = done;
@@ -267,7 +270,8 @@ Report BuildRelease(const fs::path& trees, const fs::path& out, const Options& o
         result.step = step;
         result.newTreeBytes = digests[step.to - first].bytes;
         report.steps.push_back(result);
-        recipes.push_back(Recipe(digests[step.from - first], digests[step.to - first]));
+        recipes.push_back(
+            Recipe(digests[step.from - first], digests[step.to - first], options.signingKey));
     }
     std::vector<std::string> outputs(report.steps.size());  // hash of each output kept or built
     ForEach(report.steps.size(), options.jobs, [&](size_t i) {
@@ -302,7 +306,7 @@ Report BuildRelease(const fs::path& trees, const fs::path& out, const Options& o
     ForEach(toBuild.size(), options.jobs, [&](size_t k) {
         StepResult& result = report.steps[toBuild[k]];
         try {
-            outputs[toBuild[k]] = BuildStep(trees, out, result, progress);
+            outputs[toBuild[k]] = BuildStep(trees, out, result, progress, options.signingKey);
         } catch (const std::exception& error) {
             result.error = error.what();
         }

@@ -1,8 +1,8 @@
 // A release from numbered game trees: every upgrade step NtoN+1.rtp, every
 // downgrade file N+1toN.rtp, direct patches NtoLATEST.rtp for the players
-// furthest behind, and the patch server's manifest.txt. Steps build in
-// parallel; a step is built again only when one of its trees or its output
-// changed since the last run (mkrelease.state in the output directory).
+// furthest behind, and the patch server's manifest.txt, each patch signed
+// when a key is given. Steps build in parallel; a step is built again only when one of its trees or
+// its output changed since the last run (mkrelease.state in the output directory).
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "ecdsa_p256.h"
 
 namespace release {
 
@@ -45,6 +47,8 @@ struct Options {
     uint32_t direct = 0;
     // Called from the building threads, one call at a time.
     std::function<void(const Progress&)> progress;
+    // When set, every output is signed with it; another key rebuilds them all.
+    const patchlib::KeyPair* signingKey = nullptr;
 };
 
 struct StepResult {

@@ -8,6 +8,7 @@
 
 #include "patch_builder.h"
 #include "patch_kit.h"
+#include "patch_reader.h"
 
 namespace {
 
@@ -74,6 +75,18 @@ TEST_F(Release, RebuildsOnlyTheStepsWhoseTreesOrFilesChanged) {
             if (result.built) built.insert(result.step.Name());
         EXPECT_EQ(built, c.built) << c.change;
         EXPECT_EQ(ServedSteps(), "1 2 1to2.rtp\n1 3 1to3.rtp\n2 3 2to3.rtp\n") << c.change;
+    }
+}
+
+// Every output is signed, downgrades and direct patches too; a new key rebuilds them all.
+TEST_F(Release, WithAKeyEveryPatchIsSignedByIt) {
+    MakeTrees(3);
+    for (const patchlib::KeyPair& key :
+         {patchlib::EcdsaP256::Generate(), patchlib::EcdsaP256::Generate()}) {
+        for (const auto& result : release::BuildRelease(trees_, out_, {3, 2, {}, &key}).steps) {
+            EXPECT_TRUE(result.built) << result.step.Name();
+            patchlib::PatchReader().Open(out_ / result.step.Name(), {key.publicKey});  // or throws
+        }
     }
 }
 

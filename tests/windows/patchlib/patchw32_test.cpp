@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "key_file.h"
 #include "patch_builder.h"
 #include "patch_kit.h"
 
@@ -11,12 +12,21 @@ namespace {
 
 using namespace patchtest;
 
-TEST(PatchW32, AppliesByOrdinalOneOnlyWhatItCanApplyWhole) {
-    HMODULE library = LoadLibraryA("PATCHW32.dll");
-    ASSERT_NE(library, nullptr) << GetLastError();
+using Apply = int(WINAPI*)(const char*, void*, int);
+
+// A PATCHW32.dll under this suite's folder.
+Apply Load(const wchar_t* relative) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    HMODULE library = LoadLibraryW((fs::path(self).parent_path() / relative).c_str());
+    EXPECT_NE(library, nullptr) << GetLastError();
     EXPECT_EQ(GetProcAddress(library, "MrlApplyPatch"), nullptr);  // by ordinal only
-    auto apply = reinterpret_cast<int(WINAPI*)(const char*, void*, int)>(
+    return reinterpret_cast<Apply>(
         reinterpret_cast<void (*)()>(GetProcAddress(library, MAKEINTRESOURCEA(1))));
+}
+
+TEST(PatchW32, AppliesByOrdinalOneOnlyWhatItCanApplyWhole) {
+    Apply apply = Load(L"PATCHW32.dll");
     ASSERT_NE(apply, nullptr);
     TempDir dir;
     WriteFile(dir / "old/Mirelands.exe", Program(true, Code(1, 30000), Data(2, 900)));
@@ -36,6 +46,32 @@ TEST(PatchW32, AppliesByOrdinalOneOnlyWhatItCanApplyWhole) {
     EXPECT_EQ(TakeSnapshot(dir / "game"), TakeSnapshot(dir / "old"));
     EXPECT_EQ(apply("\"12to11 step.rtp\" -u", nullptr, 1), 0);
     EXPECT_EQ(TakeSnapshot(dir / "game"), TakeSnapshot(dir / "new"));
+    SetCurrentDirectoryW(dir.path.c_str());
+}
+
+// Built with the test key, it applies what that key signed and leaves the
+// tree untouched for anything else (result 9).
+TEST(PatchW32, BuiltWithAKeyAppliesOnlyWhatThatKeySigned) {
+    Apply apply = Load(L"keyed\\PATCHW32.dll");
+    ASSERT_NE(apply, nullptr);
+    TempDir dir;
+    WriteFile(dir / "old/Game.exe", "old");
+    WriteFile(dir / "new/Game.exe", "new");
+    CopyTree(dir / "old", dir / "game");
+    const patchlib::KeyPair key = patchlib::KeyFile::ReadPrivate(TEST_KEY);
+    patchlib::BuildOptions signing;
+    signing.signingKey = &key;
+    patchlib::PatchBuilder::Build(dir / "old", dir / "new", dir / "game/signed", signing);
+    patchlib::PatchBuilder::Build(dir / "old", dir / "new", dir / "game/unsigned");
+    std::string tampered = ReadFile(dir / "game/signed");
+    tampered.back() ^= 1;
+    WriteFile(dir / "game/tampered", tampered);
+    ASSERT_TRUE(SetCurrentDirectoryW((dir / "game").c_str()));
+    for (const char* line : {"unsigned -u", "tampered -u"})
+        EXPECT_EQ(apply(line, nullptr, 1), 9) << line;
+    EXPECT_EQ(ReadFile("Game.exe"), "old");
+    EXPECT_EQ(apply("signed -u", nullptr, 1), 0);
+    EXPECT_EQ(ReadFile("Game.exe"), "new");
     SetCurrentDirectoryW(dir.path.c_str());
 }
 
