@@ -65,7 +65,9 @@ TEST_F(PatchFailure, AFailureAtAnyStepPutsEverythingBackOrKeepsTheBackups) {
     ApplyOptions options;
     options.allowStep = [&](const std::string&, const fs::path&) { return count++ != failAt; };
     while ((count = 0, Apply(ReadFile(patch_), options)) == R::WriteFailed) ++failAt;
-    EXPECT_EQ(TakeSnapshot(work_), TakeSnapshot(dir_ / "new"));  // failing no step: applied
+    // Past the commit point: applied; what a refused step left, the next one removes.
+    EXPECT_EQ(PatchApplier().Apply(patch_, work_), R::Ok);
+    EXPECT_EQ(TakeSnapshot(work_), TakeSnapshot(dir_ / "new"));
     EXPECT_GE(failAt, 12u);
     CopyTree(dir_ / "old", work_);  // restoring fails as well: the backups stay
     options.allowStep = [](const std::string& step, const fs::path& path) {
@@ -94,10 +96,12 @@ TEST_F(PatchFailure, OnlyTheOldTreeOrWhatARunLeftIsPatched) {
 }
 
 TEST_F(PatchFailure, APathOrLinkLeavingTheTreeRefusesTheWholePatch) {
-    for (const char* path : {"a b/c d.txt", "x..y", ".hidden", "COM10"})
+    for (const char* path : {"a b/c d.txt", "x..y", ".hidden", "COM10", "a.mrlpatch-old.txt"})
         EXPECT_TRUE(PatchPath::IsSafe(path)) << path;
     for (const char* path : {"", "/etc/passwd", "a/..", ".", "a//b", "a/", "C:x", "a\\b", "con",
                              "data/NUL.txt", "LPT1", "dot.", "blank ", "tab\t", "q?", "<", "|"})
+        EXPECT_FALSE(PatchPath::IsSafe(path)) << path;
+    for (const char* path : {".mrlpatch-journal", "a/B.MRLPATCH-OLD", "c.mrlpatch-new/d"})
         EXPECT_FALSE(PatchPath::IsSafe(path)) << path;
     EXPECT_FALSE(PatchPath::IsSafe(std::string(1025, 'a')));
     TempDir outside;
