@@ -142,27 +142,11 @@ bool ApplyJournal::Decode(const std::string& bytes, bool& committed) {
 }
 
 // Written by an application whose patch passed the path rule, a journal that
-// fails it was not written by us; neither may a link or a changed kind of
-// entry take recovery somewhere else.
+// fails it was not written by us; nor may a link take recovery elsewhere.
+// (The moves and removals act on the names themselves, never through them.)
 bool ApplyJournal::IsSafeOnDisk() const {
-    std::set<std::string> seen;
-    for (const Record& record : records_) {
-        if (!PatchPath::IsSafe(record.path) ||
-            !seen.insert(PatchPath::FoldCase(record.path)).second ||
-            LinkOnTheWay(root_, record.path))
-            return false;
-        const fs::path target = root_ / fs::u8path(record.path);
-        if (IsDirectory(record.kind)) {
-            const fs::file_status status = StatusOf(target);
-            if (fs::exists(status) && !fs::is_directory(status)) return false;
-            continue;
-        }
-        for (const fs::path& file :
-             {target, WithSuffix(target, kOldSuffix), WithSuffix(target, kNewSuffix)}) {
-            const fs::file_status status = StatusOf(file);
-            if (fs::exists(status) && !fs::is_regular_file(status)) return false;
-        }
-    }
+    for (const Record& record : records_)
+        if (!PatchPath::IsSafe(record.path) || LinkOnTheWay(root_, record.path)) return false;
     return true;
 }
 

@@ -46,8 +46,8 @@ public:
 
     // Settles the journal a stopped application left in root, if any. Ok: none,
     // a damaged one (it was being written: nothing had changed; it is removed),
-    // or settled. UnsafePath: it names a path outside the tree, through a link or
-    // of the wrong kind; nothing is touched. RollbackFailed: a step failed.
+    // or settled. UnsafePath: it names a path outside the tree or through a
+    // link; nothing is touched. RollbackFailed: a step failed.
     static PatchResult Recover(const std::filesystem::path& root, const StepFilter& allowStep,
                                std::string& message);
 

@@ -84,7 +84,7 @@ TEST_F(PatchFailure, OnlyTheOldTreeOrWhatARunLeftIsPatched) {
         {"data/a.dat", "alpha, second edition", R::TreeMismatch},  // half new
         {"game.exe", nullptr, R::TreeMismatch},
         {"z-last.txt.mrlpatch-new/x", "our scratch name taken", R::WriteFailed},
-        {"game.exe.mrlpatch-old", "a stale backup: ours to clear", R::Ok}};
+        {"z-last.txt.mrlpatch-old", "a stale backup: ours to clear", R::Ok}};
     for (auto [path, content, result] : states) {
         CopyTree(dir_ / "old", work_);
         content ? WriteFile(work_ / path, content) : void(fs::remove(work_ / path));

@@ -37,8 +37,8 @@ int StopAt(size_t k, const std::function<int(const StepFilter&)>& work) {
 class Journal : public ::testing::Test {
 protected:
     void SetUp() override {
-        WriteFile(dir_ / "old/game.exe", Program(true, Code(1, 9000), Data(2, 400)));
-        WriteFile(dir_ / "new/game.exe", Program(true, Code(3, 50) + Code(1, 9000), Data(2, 400)));
+        WriteFile(dir_ / "old/game.exe", Program(true, Code(1, 3000), Data(2, 400)));
+        WriteFile(dir_ / "new/game.exe", Program(true, Code(3, 50) + Code(1, 3000), Data(2, 400)));
         WriteFile(dir_ / "old/data/a.dat", "alpha");
         WriteFile(dir_ / "new/data/a.dat", "alpha, second edition");
         WriteFile(dir_ / "old/gone/deep/b.dat", "bravo");
@@ -80,7 +80,8 @@ TEST_F(Journal, AStopAtAnyStepLeavesTheOldOrTheNewTreeToTheNextApplication) {
 }
 
 // A journal whose own hash fails was cut short before the first change: it is
-// dropped. One naming a path outside the tree is refused, and kept.
+// dropped and the patch applied. One naming a path outside the tree is
+// refused, and kept.
 TEST_F(Journal, ADamagedJournalIsDroppedAndAHostileOneRefusedUntouched) {
     TempDir outside;
     const std::tuple<const char*, bool, R> cases[] = {{"data/a.dat", true, R::Ok},
@@ -95,12 +96,12 @@ TEST_F(Journal, ADamagedJournalIsDroppedAndAHostileOneRefusedUntouched) {
         ApplyJournal journal(work_, nullptr);
         journal.Add(ApplyJournal::Kind::Added, path);  // honoured, it would remove the file
         journal.Write();
-        std::string bytes = ReadFile(work_ / kJournalName), message;
+        std::string bytes = ReadFile(work_ / kJournalName);
         bytes[16] = static_cast<char>(bytes[16] ^ damaged);  // the first byte of its hash
         WriteFile(work_ / kJournalName, bytes);
-        EXPECT_EQ(ApplyJournal::Recover(work_, nullptr, message), result) << path;
+        EXPECT_EQ(PatchApplier().Apply(patch_, work_), result) << path;
         EXPECT_EQ(fs::remove(work_ / kJournalName), result != R::Ok) << path;
-        EXPECT_EQ(TakeSnapshot(work_), before) << path;
+        EXPECT_TRUE(result == R::Ok || TakeSnapshot(work_) == before) << path;
         EXPECT_EQ(ReadFile(outside / "x") + ReadFile(dir_ / "x"), "theirstheirs") << path;
     }
 }
