@@ -65,9 +65,8 @@ TEST_F(PatchFailure, AFailureAtAnyStepPutsEverythingBackOrKeepsTheBackups) {
     ApplyOptions options;
     options.allowStep = [&](const std::string&, const fs::path&) { return count++ != failAt; };
     while ((count = 0, Apply(ReadFile(patch_), options)) == R::WriteFailed) ++failAt;
-    // Past the commit point: applied; what a refused step left, the next one removes.
-    EXPECT_EQ(PatchApplier().Apply(patch_, work_), R::Ok);
-    EXPECT_EQ(TakeSnapshot(work_), TakeSnapshot(dir_ / "new"));
+    EXPECT_EQ(PatchApplier().Apply(patch_, work_), R::Ok);       // removes what a refusal left
+    EXPECT_EQ(TakeSnapshot(work_), TakeSnapshot(dir_ / "new"));  // past the commit point
     EXPECT_GE(failAt, 12u);
     CopyTree(dir_ / "old", work_);  // restoring fails as well: the backups stay
     options.allowStep = [](const std::string& step, const fs::path& path) {
@@ -101,13 +100,12 @@ TEST_F(PatchFailure, APathOrLinkLeavingTheTreeRefusesTheWholePatch) {
     for (const char* path : {"", "/etc/passwd", "a/..", ".", "a//b", "a/", "C:x", "a\\b", "con",
                              "data/NUL.txt", "LPT1", "dot.", "blank ", "tab\t", "q?", "<", "|"})
         EXPECT_FALSE(PatchPath::IsSafe(path)) << path;
-    for (const char* path : {".mrlpatch-journal", "a/B.MRLPATCH-OLD", "c.mrlpatch-new/d"})
-        EXPECT_FALSE(PatchPath::IsSafe(path)) << path;
     EXPECT_FALSE(PatchPath::IsSafe(std::string(1025, 'a')));
     TempDir outside;
     fs::create_directory_symlink(outside.path, work_ / "link");
     const Snapshot before = TakeSnapshot(work_);
-    for (const char* path : {"../escaped.txt", "link/escaped.txt"})
+    for (const char* path :
+         {"../escaped.txt", "link/escaped.txt", ".mrlpatch-journal", "a/B.MRLPATCH-OLD"})
         EXPECT_EQ(
             ApplyEntry(work_, {EntryKind::AddFile, path, 0, {}, 4, Hash("evil"), {}}, {"evil"}),
             R::UnsafePath);
