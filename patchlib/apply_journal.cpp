@@ -1,5 +1,6 @@
 #include "apply_journal.h"
 
+#include <algorithm>
 #include <set>
 
 #include "binary_file.h"
@@ -167,7 +168,8 @@ PatchResult ApplyJournal::Recover(const fs::path& root, const StepFilter& allowS
         return PatchResult::RollbackFailed;
     }
     if (!journal.IsSafeOnDisk()) {
-        message = "the journal names a path outside the directory; nothing was changed";
+        message =
+            "the journal names a path outside the directory or through a link; nothing was changed";
         return PatchResult::UnsafePath;
     }
     if (journal.Settle(committed)) return PatchResult::Ok;
