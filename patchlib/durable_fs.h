@@ -24,9 +24,10 @@ bool MoveReplacing(const std::filesystem::path& from, const std::filesystem::pat
 // Removes a plain file, read-only or not; fails on anything else.
 bool RemovePlainFile(const std::filesystem::path& path);
 
-// Puts the directory's entries on stable storage (natively; on Windows every
-// change above is written through already). Some file systems cannot sync a
-// directory: then nothing more can be done, so it does not fail.
+// Puts the directory's entries on stable storage (natively; on Windows moves
+// are written through, and NTFS logs the deletions in order with them). Some
+// file systems cannot sync a directory: nothing more can be done, so it does
+// not fail.
 void SyncDirectory(const std::filesystem::path& directory);
 
 }  // namespace patchlib
