@@ -1,5 +1,12 @@
 #include "binary_file.h"
 
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace patchlib {
 
 namespace {
@@ -66,6 +73,15 @@ bool BinaryFile::Write(const void* buffer, size_t size) {
 }
 
 bool BinaryFile::Flush() { return file_ && std::fflush(file_) == 0; }
+
+bool BinaryFile::Sync() {
+    if (!Flush()) return false;
+#if defined(_WIN32)
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_)))) != 0;
+#else
+    return fsync(fileno(file_)) == 0;
+#endif
+}
 
 int64_t BinaryFile::Size() {
     if (!file_) return -1;

@@ -31,6 +31,8 @@ public:
     bool ReadExact(void* buffer, size_t size) { return Read(buffer, size) == size; }
     bool Write(const void* buffer, size_t size);
     bool Flush();
+    // Flushes and asks the system to put the data on stable storage.
+    bool Sync();
     // Size of the open file, or -1.
     int64_t Size();
 
@@ -46,7 +48,7 @@ private:
 using Buffer = std::unique_ptr<unsigned char[]>;
 inline Buffer NewBuffer(size_t size) { return Buffer(new unsigned char[size]); }
 
-// Reads a whole file into memory (builder side only).
+// Reads a whole file into memory (the builder's inputs, the applier's journal).
 bool ReadWholeFile(const std::filesystem::path& path, std::string& out);
 
 }  // namespace patchlib

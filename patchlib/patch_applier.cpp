@@ -1,9 +1,13 @@
 #include "patch_applier.h"
 
 #include <algorithm>
+#include <set>
 #include <vector>
 
+#include "apply_journal.h"
 #include "delta_applier.h"
+#include "durable_fs.h"
+#include "patch_path.h"
 #include "patch_reader.h"
 #include "sha256.h"
 
@@ -13,36 +17,26 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kNewSuffix[] = ".mrlpatch-new";
-const char kOldSuffix[] = ".mrlpatch-old";
-
-fs::path WithSuffix(const fs::path& path, const char* suffix) {
-    fs::path out = path;
-    out += suffix;
-    return out;
-}
-
 enum class TargetState { Old, New, Neutral };
 
-// What one file entry does and how far it got.
+// What one file entry does.
 struct FileJob {
     const PatchEntry* entry = nullptr;
     fs::path target, temp, backup;
     bool targetExists = false;
-    bool tempBuilt = false;
-    bool backedUp = false;
-    bool installed = false;
 };
 
 class Application {
 public:
     Application(const ApplyOptions& options, const fs::path& root, ApplySummary& summary)
-        : options_(options), root_(root), summary_(summary) {}
+        : options_(options), root_(root), summary_(summary), journal_(root, options.allowStep) {}
 
     PatchResult Run(const fs::path& patchFile, std::string& message) {
         try {
-            if (!fs::is_directory(Status(root_)))
+            if (!fs::is_directory(StatusOf(root_)))
                 throw PatchError(PatchResult::TreeMismatch, "not a directory: " + root_.u8string());
+            const PatchResult recovered = ApplyJournal::Recover(root_, options_.allowStep, message);
+            if (recovered != PatchResult::Ok) return recovered;
             reader_.Open(patchFile, options_.trustedKeys);
             PlanAndCheck();
             if (AlreadyApplied()) {
@@ -50,8 +44,11 @@ public:
                 message = "the tree already holds this patch's new files";
                 return PatchResult::Ok;
             }
+            journal_.Write();
+            journaled_ = true;
             BuildNewFiles();
             SwapIn();
+            journal_.Commit();
         } catch (const PatchError& error) {
             message = error.what();
             return RollBack(error.result(), message);
@@ -59,7 +56,7 @@ public:
             message = std::string("unexpected failure: ") + error.what();
             return RollBack(PatchResult::Internal, message);
         }
-        Commit();
+        Finish();
         return PatchResult::Ok;
     }
 
@@ -71,27 +68,8 @@ private:
 
     fs::path Target(const std::string& relative) const { return root_ / fs::u8path(relative); }
 
-    // No existing component between the root and the target may be a link:
-    // following one could lead outside the directory.
-    void CheckNoLinks(const std::string& relative) const {
-        fs::path walk = root_;
-        for (const fs::path& part : fs::u8path(relative)) {
-            walk /= part;
-            std::error_code ec;
-            fs::file_status status = fs::symlink_status(walk, ec);
-            if (ec || !fs::exists(status)) return;
-            if (fs::is_symlink(status))
-                throw PatchError(PatchResult::UnsafePath, "a link lies on the way to " + relative);
-        }
-    }
-
-    static fs::file_status Status(const fs::path& path) {
-        std::error_code ec;
-        return fs::symlink_status(path, ec);
-    }
-
     TargetState CheckFile(const PatchEntry& entry, FileJob& job) {
-        fs::file_status status = Status(job.target);
+        fs::file_status status = StatusOf(job.target);
         job.targetExists = fs::exists(status);
         if (job.targetExists && !fs::is_regular_file(status))
             throw PatchError(PatchResult::TreeMismatch, "not a plain file: " + entry.path);
@@ -125,9 +103,11 @@ private:
 
     void PlanAndCheck() {
         for (const PatchEntry& entry : reader_.entries()) {
-            CheckNoLinks(entry.path);
+            if (LinkOnTheWay(root_, entry.path))
+                throw PatchError(PatchResult::UnsafePath,
+                                 "a link lies on the way to " + entry.path);
             if (entry.IsDirectory()) {
-                fs::file_status status = Status(Target(entry.path));
+                fs::file_status status = StatusOf(Target(entry.path));
                 if (fs::exists(status) && !fs::is_directory(status))
                     throw PatchError(PatchResult::TreeMismatch, "not a directory: " + entry.path);
                 continue;
@@ -148,9 +128,13 @@ private:
         if (AlreadyApplied()) return;
         for (FileJob& job : jobs_)
             if (job.targetExists) CheckWritable(job);
-        // Only once every check has passed: stale copies a crashed run left.
-        for (FileJob& job : jobs_)
-            if (job.targetExists) ClearLeftover(job.backup);
+        // Only once every check has passed: copies that a run without a journal
+        // left. From here on, our scratch names hold only what the journal names.
+        for (FileJob& job : jobs_) {
+            ClearLeftover(job.backup);
+            ClearLeftover(job.temp);
+        }
+        PlanJournal();
     }
 
     bool AlreadyApplied() const {
@@ -160,41 +144,61 @@ private:
         return true;
     }
 
-    // Our own scratch names may hold what an interrupted run left; they are ours
-    // to reuse, but only plain files, and never while the real target is gone.
+    // Our own scratch names are ours to reuse, but only plain files.
     void ClearLeftover(const fs::path& path) {
-        fs::file_status status = Status(path);
-        if (!fs::exists(status)) return;
-        std::error_code ec;
-        if (!fs::is_regular_file(status) || !fs::remove(path, ec))
+        if (!fs::exists(StatusOf(path))) return;
+        Allow("remove", path);
+        if (!RemovePlainFile(path))
             throw PatchError(PatchResult::WriteFailed, "cannot clear " + path.u8string());
     }
 
-    void MakeDirectories(const fs::path& directory) {
-        std::vector<fs::path> missing;
-        for (fs::path walk = directory; !walk.empty() && walk != root_ && !fs::exists(Status(walk));
-             walk = walk.parent_path())
-            missing.push_back(walk);
-        for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-            Allow("mkdir", *it);
-            std::error_code ec;
-            if (!fs::create_directory(*it, ec))
-                throw PatchError(PatchResult::WriteFailed,
-                                 "cannot create the directory " + it->u8string());
-            createdDirs_.push_back(*it);
-            ++summary_.directoriesCreated;
+    // Every change the journal must name, decided before the first one.
+    void PlanJournal() {
+        using Kind = ApplyJournal::Kind;
+        std::vector<std::string> doomed;
+        for (const PatchEntry& entry : reader_.entries()) {
+            if (entry.kind == EntryKind::AddDir) PlanDirectories(entry.path);
+            const size_t slash = entry.path.rfind('/');
+            if (entry.HasNew() && slash != std::string::npos)
+                PlanDirectories(entry.path.substr(0, slash));
+            if (entry.kind == EntryKind::DeleteDir) doomed.push_back(entry.path);
+        }
+        for (const FileJob& job : jobs_) {
+            if (job.entry->HasNew())
+                journal_.Add(job.targetExists ? Kind::Replaced : Kind::Added, job.entry->path);
+            else if (job.targetExists)
+                journal_.Add(Kind::Deleted, job.entry->path);
+        }
+        // Parents before children; they are removed in the reverse order.
+        std::sort(doomed.begin(), doomed.end(),
+                  [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
+        for (const std::string& relative : doomed) journal_.Add(Kind::DoomedDir, relative);
+    }
+
+    // The missing directories on the way to and including `relative`, parents first.
+    void PlanDirectories(const std::string& relative) {
+        for (size_t end = relative.find('/');; end = relative.find('/', end + 1)) {
+            const std::string prefix = relative.substr(0, end);
+            if (!fs::exists(StatusOf(Target(prefix))) && planned_.insert(prefix).second) {
+                madeDirs_.push_back(prefix);
+                journal_.Add(ApplyJournal::Kind::MadeDir, prefix);
+            }
+            if (end == std::string::npos) return;
         }
     }
 
     void BuildNewFiles() {
-        for (const PatchEntry& entry : reader_.entries())
-            if (entry.kind == EntryKind::AddDir) MakeDirectories(Target(entry.path));
-        for (FileJob& job : jobs_) {
-            if (!job.entry->HasNew()) continue;
-            MakeDirectories(job.target.parent_path());
-            ClearLeftover(job.temp);
-            BuildOne(job);
+        for (const std::string& relative : madeDirs_) {
+            const fs::path directory = Target(relative);
+            Allow("mkdir", directory);
+            std::error_code ec;
+            // Already there: the same directory named in another case.
+            if (!fs::create_directory(directory, ec) && (ec || !fs::is_directory(directory)))
+                throw PatchError(PatchResult::WriteFailed,
+                                 "cannot create the directory " + directory.u8string());
         }
+        for (FileJob& job : jobs_)
+            if (job.entry->HasNew()) BuildOne(job);
     }
 
     void BuildOne(FileJob& job) {
@@ -203,7 +207,6 @@ private:
         BinaryFile out;
         if (!out.Open(job.temp, BinaryFile::Mode::Write))
             throw PatchError(PatchResult::WriteFailed, "cannot create " + job.temp.u8string());
-        job.tempBuilt = true;
         Sha256 hash;
         uint64_t written = 0;
         auto sink = [&](const void* data, size_t size) {
@@ -237,105 +240,54 @@ private:
             }
             data.ExpectEnd();
         }
-        if (!out.Close())
+        // On disk before it is moved in: a stop of the machine must not leave an empty file.
+        if (!out.Sync() || !out.Close())
             throw PatchError(PatchResult::WriteFailed, "cannot write " + job.temp.u8string());
         if (written != entry.newSize || hash.Final() != entry.newHash)
             throw PatchError(PatchResult::CorruptPatch,
                              "the rebuilt file does not match the patch: " + entry.path);
     }
 
-    void Rename(const char* step, const fs::path& from, const fs::path& to) {
+    void Move(const char* step, const fs::path& from, const fs::path& to) {
         Allow(step, from);
-        std::error_code ec;
-        fs::rename(from, to, ec);
-        if (ec)
-            throw PatchError(PatchResult::WriteFailed,
-                             "cannot move " + from.u8string() + ": " + ec.message());
+        if (!MoveReplacing(from, to))
+            throw PatchError(PatchResult::WriteFailed, "cannot move " + from.u8string());
     }
 
     void SwapIn() {
         for (FileJob& job : jobs_) {
-            if (job.targetExists) {
-                Rename("backup", job.target, job.backup);
-                job.backedUp = true;
-            }
-            if (job.entry->HasNew()) {
-                Rename("install", job.temp, job.target);
-                job.tempBuilt = false;
-                job.installed = true;
-            }
+            if (job.targetExists) Move("backup", job.target, job.backup);
+            if (job.entry->HasNew()) Move("install", job.temp, job.target);
         }
     }
 
-    // Puts every file back, newest change first. Returns the code to report.
+    // Returns the code to report.
     PatchResult RollBack(PatchResult cause, std::string& message) {
-        bool complete = true;
-        for (auto it = jobs_.rbegin(); it != jobs_.rend(); ++it) {
-            FileJob& job = *it;
-            std::error_code ec;
-            if (job.installed) {
-                if (fs::remove(job.target, ec) || !fs::exists(Status(job.target)))
-                    job.installed = false;
-                else
-                    complete = false;
-            }
-            if (job.backedUp && !job.installed) {
-                try {
-                    Rename("restore", job.backup, job.target);
-                    job.backedUp = false;
-                } catch (const PatchError&) {
-                    complete = false;
-                }
-            }
-            if (job.tempBuilt) fs::remove(job.temp, ec);
-        }
-        for (auto it = createdDirs_.rbegin(); it != createdDirs_.rend(); ++it) {
-            std::error_code ec;
-            fs::remove(*it,
-                       ec);  // only succeeds when empty: never removes anything of the player's
-        }
-        if (!complete) {
-            message +=
-                "; restoring the old files failed, backups are kept as *" + std::string(kOldSuffix);
-            return PatchResult::RollbackFailed;
-        }
-        return cause;
+        if (!journaled_ || journal_.Settle(false)) return cause;
+        message += "; restoring the old files failed, the backups (*" + std::string(kOldSuffix) +
+                   ") and the journal are kept for the next application";
+        return PatchResult::RollbackFailed;
     }
 
-    void Commit() {
-        for (FileJob& job : jobs_) {
-            if (job.backedUp) {
-                std::error_code ec;
-                // A read-only file moved aside keeps its attribute; clear it to delete the copy.
-                fs::permissions(job.backup, fs::perms::owner_write, fs::perm_options::add, ec);
-                if (!fs::remove(job.backup, ec)) ++summary_.backupsLeft;
-            }
+    void Finish() {
+        for (const FileJob& job : jobs_) {
             if (job.entry->HasNew())
                 ++summary_.filesWritten;
             else if (job.targetExists)
                 ++summary_.filesDeleted;
         }
-        // Deepest first, so a parent is empty by the time its turn comes.
-        std::vector<std::string> doomed;
-        for (const PatchEntry& entry : reader_.entries())
-            if (entry.kind == EntryKind::DeleteDir) doomed.push_back(entry.path);
-        std::sort(doomed.begin(), doomed.end(),
-                  [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
-        for (const std::string& relative : doomed) {
-            std::error_code ec;
-            fs::path directory = Target(relative);
-            if (fs::is_directory(Status(directory)) && fs::is_empty(directory, ec) &&
-                fs::remove(directory, ec))
-                ++summary_.directoriesRemoved;
-        }
+        summary_.cleanupLeft = !journal_.Settle(true);
     }
 
     const ApplyOptions& options_;
     fs::path root_;
     ApplySummary& summary_;
     PatchReader reader_;
+    ApplyJournal journal_;
+    bool journaled_ = false;  // from here on, a failure is undone through the journal
     std::vector<FileJob> jobs_;
-    std::vector<fs::path> createdDirs_;
+    std::vector<std::string> madeDirs_;  // parents first
+    std::set<std::string> planned_;
     size_t oldCount_ = 0, newCount_ = 0;
 };
 

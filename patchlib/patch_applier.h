@@ -1,13 +1,18 @@
 // Applies a patch file to a directory, all or nothing:
-//   1. the patch is verified whole (header, hash of every byte, directory, paths);
-//   2. every old file is checked against its size and SHA-256, and every file
+//   1. an application that was stopped half-way (its journal is there) is
+//      put back or finished first;
+//   2. the patch is verified whole (header, hash of every byte, directory, paths);
+//   3. every old file is checked against its size and SHA-256, and every file
 //      to be replaced or removed must open for writing, before anything changes;
-//   3. each new file is built beside its target ("<name>.mrlpatch-new") and
+//   4. the journal is written (ApplyJournal);
+//   5. each new file is built beside its target ("<name>.mrlpatch-new") and
 //      its size and SHA-256 are verified;
-//   4. the targets are moved aside ("<name>.mrlpatch-old") and the new files
-//      moved in;
-//   5. the backups are deleted.
-// A failure in steps 1-4 puts every file back and leaves the tree as it was.
+//   6. the targets are moved aside ("<name>.mrlpatch-old") and the new files
+//      moved in; the journal is marked committed;
+//   7. the backups are deleted, then the journal.
+// A failure in steps 2-6 puts every file back and leaves the tree as it was; so
+// does the next application after a stop before the commit point, and after
+// it, the next one finishes this one.
 // A tree that already holds every new file counts as patched (a run that
 // stopped between applying a patch and recording it gets 0 on the next try).
 #pragma once
@@ -24,9 +29,10 @@ namespace patchlib {
 
 struct ApplyOptions {
     // Consulted before each change to the file system with the step's name
-    // ("mkdir", "create", "open-write", "backup", "install", "restore") and the
-    // path; false makes that step fail as if the system refused it. Lets tests
-    // reach failures that a privileged user would not otherwise see.
+    // ("journal", "mkdir", "create", "open-write", "backup", "install",
+    // "commit", "restore", "remove", "rmdir") and the path; false makes that
+    // step fail as if the system refused it. Lets tests reach failures that a
+    // privileged user would not otherwise see, and stop the process at any step.
     std::function<bool(const std::string& step, const std::filesystem::path& path)> allowStep;
     // When not empty, only a patch signed by one of these keys is applied.
     std::vector<PublicKey> trustedKeys;
@@ -35,10 +41,8 @@ struct ApplyOptions {
 struct ApplySummary {
     size_t filesWritten = 0;
     size_t filesDeleted = 0;
-    size_t directoriesCreated = 0;
-    size_t directoriesRemoved = 0;
-    size_t backupsLeft = 0;  // backups that could not be deleted after success
     bool alreadyApplied = false;
+    bool cleanupLeft = false;  // backups or the journal stayed; the next application removes them
 };
 
 class PatchApplier {

@@ -7,6 +7,19 @@
 
 namespace patchlib {
 
+namespace {
+
+bool IsReserved(std::string_view component) {
+    const std::string folded = PatchPath::FoldCase(std::string(component));
+    for (std::string_view suffix : {kNewSuffix, kOldSuffix, kJournalName})
+        if (folded.size() >= suffix.size() &&
+            folded.compare(folded.size() - suffix.size(), suffix.size(), suffix) == 0)
+            return true;
+    return false;
+}
+
+}  // namespace
+
 bool PatchPath::IsSafe(const std::string& path) {
     // An empty path, a leading '/' and "a//b" all hold an empty component.
     if (path.size() > 1024) return false;
@@ -15,7 +28,7 @@ bool PatchPath::IsSafe(const std::string& path) {
         size_t end = path.find('/', start);
         std::string_view component(path.data() + start,
                                    (end == std::string::npos ? path.size() : end) - start);
-        if (!IsSafeWindowsName(component)) return false;
+        if (!IsSafeWindowsName(component) || IsReserved(component)) return false;
         if (end == std::string::npos) return true;
         start = end + 1;
     }

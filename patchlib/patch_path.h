@@ -2,12 +2,20 @@
 // of '/'-separated components that IsSafeWindowsName accepts (none empty, "."
 // or "..", no drive, no device...). Anything else could write outside the
 // directory the patch is applied to, or to a device, so the whole patch is
-// refused.
+// refused. The names the applier keeps for itself are refused too.
 #pragma once
 
 #include <string>
 
 namespace patchlib {
+
+// Beside a file it changes, the applier builds "<file>.mrlpatch-new" and
+// keeps the old one as "<file>.mrlpatch-old"; in the directory it patches, it
+// keeps its journal. A component ending in one of these, in any case, would
+// collide with them.
+inline constexpr char kNewSuffix[] = ".mrlpatch-new";
+inline constexpr char kOldSuffix[] = ".mrlpatch-old";
+inline constexpr char kJournalName[] = ".mrlpatch-journal";
 
 class PatchPath {
 public:

@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
                      static_cast<int>(result));
         return static_cast<int>(result);
     }
-    std::printf("applied: %zu files written, %zu deleted%s\n", summary.filesWritten,
-                summary.filesDeleted, summary.alreadyApplied ? " (already applied)" : "");
+    std::printf("applied: %zu files written, %zu deleted%s%s\n", summary.filesWritten,
+                summary.filesDeleted, summary.alreadyApplied ? " (already applied)" : "",
+                summary.cleanupLeft ? "; backups left for the next run to remove" : "");
     return 0;
 }

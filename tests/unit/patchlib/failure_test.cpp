@@ -65,7 +65,8 @@ TEST_F(PatchFailure, AFailureAtAnyStepPutsEverythingBackOrKeepsTheBackups) {
     ApplyOptions options;
     options.allowStep = [&](const std::string&, const fs::path&) { return count++ != failAt; };
     while ((count = 0, Apply(ReadFile(patch_), options)) == R::WriteFailed) ++failAt;
-    EXPECT_EQ(TakeSnapshot(work_), TakeSnapshot(dir_ / "new"));  // failing no step: applied
+    EXPECT_EQ(PatchApplier().Apply(patch_, work_), R::Ok);       // removes what a refusal left
+    EXPECT_EQ(TakeSnapshot(work_), TakeSnapshot(dir_ / "new"));  // past the commit point
     EXPECT_GE(failAt, 12u);
     CopyTree(dir_ / "old", work_);  // restoring fails as well: the backups stay
     options.allowStep = [](const std::string& step, const fs::path& path) {
@@ -82,7 +83,7 @@ TEST_F(PatchFailure, OnlyTheOldTreeOrWhatARunLeftIsPatched) {
         {"data/a.dat", "alpha, second edition", R::TreeMismatch},  // half new
         {"game.exe", nullptr, R::TreeMismatch},
         {"z-last.txt.mrlpatch-new/x", "our scratch name taken", R::WriteFailed},
-        {"game.exe.mrlpatch-old", "a stale backup: ours to clear", R::Ok}};
+        {"z-last.txt.mrlpatch-old", "a stale backup: ours to clear", R::Ok}};
     for (auto [path, content, result] : states) {
         CopyTree(dir_ / "old", work_);
         content ? WriteFile(work_ / path, content) : void(fs::remove(work_ / path));
@@ -94,7 +95,7 @@ TEST_F(PatchFailure, OnlyTheOldTreeOrWhatARunLeftIsPatched) {
 }
 
 TEST_F(PatchFailure, APathOrLinkLeavingTheTreeRefusesTheWholePatch) {
-    for (const char* path : {"a b/c d.txt", "x..y", ".hidden", "COM10"})
+    for (const char* path : {"a b/c d.txt", "x..y", ".hidden", "COM10", "a.mrlpatch-old.txt"})
         EXPECT_TRUE(PatchPath::IsSafe(path)) << path;
     for (const char* path : {"", "/etc/passwd", "a/..", ".", "a//b", "a/", "C:x", "a\\b", "con",
                              "data/NUL.txt", "LPT1", "dot.", "blank ", "tab\t", "q?", "<", "|"})
@@ -103,7 +104,8 @@ TEST_F(PatchFailure, APathOrLinkLeavingTheTreeRefusesTheWholePatch) {
     TempDir outside;
     fs::create_directory_symlink(outside.path, work_ / "link");
     const Snapshot before = TakeSnapshot(work_);
-    for (const char* path : {"../escaped.txt", "link/escaped.txt"})
+    for (const char* path :
+         {"../escaped.txt", "link/escaped.txt", ".mrlpatch-journal", "a/B.MRLPATCH-OLD"})
         EXPECT_EQ(
             ApplyEntry(work_, {EntryKind::AddFile, path, 0, {}, 4, Hash("evil"), {}}, {"evil"}),
             R::UnsafePath);
