@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -114,6 +115,51 @@ TEST(GameLink, TheReceivedQueueKeeps130DatagramsOfASenderAnd1024InAll) {
     EXPECT_EQ(kept, 1024u);
     while (received.TakeFront()) --kept;
     EXPECT_EQ(offer(1), 130u);
+}
+
+std::atomic<bool> receiverBusy{true};
+std::atomic<int> handedOver{0};
+void SlowReceiver(sockaddr_in, const uint8_t*, int32_t) {
+    while (receiverBusy) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ++handedOver;
+}
+
+TEST(GameLink, ABusyReceiverHasSixteenMessagesWaitingAndTheRestComeAgain) {
+    DatagramEngine engine;
+    ASSERT_EQ(engine.Start(SlowReceiver, 0, "127.0.0.1"), 1);
+    platform::SocketHandle peer = platform::Socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    ASSERT_EQ(platform::Bind(peer, any), 0);
+    auto sendForty = [&] {
+        for (uint8_t n = 1; n <= 40; ++n) {
+            Bytes reliable = {0, 0x02, 16, 0, n, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4};
+            platform::SendTo(peer, reliable.data(), 16, engine.LocalAddress());
+        }
+    };
+    auto acknowledgements = [&](uint32_t waitMs) {
+        platform::SetReceiveTimeout(peer, waitMs);
+        uint8_t buffer[64];
+        sockaddr_in from{};
+        int count = 0;
+        while (platform::RecvFrom(peer, buffer, sizeof buffer, &from) == 12) ++count;
+        return count;
+    };
+    // One message in the receiver's hands and sixteen waiting (the first may
+    // not have reached its hands yet); the others are refused unacknowledged.
+    sendForty();
+    int taken = acknowledgements(500);
+    EXPECT_GE(taken, 16);
+    EXPECT_LE(taken, 17);
+    receiverBusy = false;
+    auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (handedOver < 40 && Clock::now() < deadline) {
+        sendForty();
+        acknowledgements(100);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(handedOver, 40);  // each once
+    platform::CloseSocket(peer);
 }
 
 TEST(GameLink, ANumericHostIsNeverResolvedByNameAndLongMessagesAreRefused) {
