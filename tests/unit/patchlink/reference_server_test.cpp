@@ -158,4 +158,33 @@ TEST_F(ReferenceServer, RefusesWithTheReasonAndTheAlternativesInOrder) {
     EXPECT_TRUE(greeted);
 }
 
+// A manifest the server cannot serve as written stops it before it listens.
+TEST(ReferenceServerManifest, OneItCannotServeAsWrittenIsRefused) {
+    char pattern[] = "/tmp/mrl_manifest_XXXXXX";
+    ASSERT_TRUE(mkdtemp(pattern));
+    const std::string dir = pattern;
+    for (const char* name : {"p7to8.rtp", "p7to9.rtp", "AUX.rtp", "a b.rtp"})
+        std::ofstream(dir + "/" + name) << "bytes";
+    for (const char* manifest :
+         {"7 8 AUX.rtp\n", "7 8 p7to8.rtp\n7 8 p7to9.rtp\n", "7 0 p7to8.rtp\n", "7 8 missing.rtp\n",
+          "7 8 a b.rtp\n", "7 8 ../p7to8.rtp\n"}) {
+        std::ofstream(dir + "/manifest.txt") << manifest;
+        pid_t server = fork();
+        if (server == 0) {
+            freopen("/dev/null", "w", stdout);
+            freopen("/dev/null", "w", stderr);
+            execl(PATCH_SERVER_PATH, "patch_server", "--catalogue", dir.c_str(), "--port", "0",
+                  nullptr);
+            _exit(127);
+        }
+        int status = 0;
+        for (int waited = 0; waitpid(server, &status, WNOHANG) == 0; ++waited) {
+            if (waited == 500) kill(server, SIGKILL);  // still listening after 5 s
+            usleep(10000);
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << manifest;
+    }
+    EXPECT_EQ(std::system(("rm -rf " + dir).c_str()), 0);
+}
+
 }  // namespace
