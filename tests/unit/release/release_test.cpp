@@ -76,6 +76,14 @@ TEST_F(Release, RebuildsOnlyTheStepsWhoseTreesOrFilesChanged) {
         EXPECT_EQ(built, c.built) << c.change;
         EXPECT_EQ(ServedSteps(), "1 2 1to2.rtp\n1 3 1to3.rtp\n2 3 2to3.rtp\n") << c.change;
     }
+    // A release without version 1 removes the files made for it, and only those.
+    WriteFile(out_ / "notes.txt", "the studio's own");
+    fs::remove_all(trees_ / "1");
+    ASSERT_TRUE(Build(2).ok);
+    for (const char* gone : {"1to2.rtp", "2to1.rtp", "1to3.rtp"})
+        EXPECT_FALSE(fs::exists(out_ / gone)) << gone;
+    EXPECT_TRUE(fs::exists(out_ / "notes.txt") && fs::exists(out_ / "3to2.rtp"));
+    EXPECT_EQ(ServedSteps(), "2 3 2to3.rtp\n");
 }
 
 // Every output is signed, downgrades and direct patches too; a new key rebuilds them all.
