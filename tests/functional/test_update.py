@@ -1,7 +1,7 @@
 """Whole updates: the game peer announces a version and the patch servers,
 patch peers serve (and misbehave on command), PATCHW32.dll applies files
 made by mkpatch; the tests read the exit code, the message boxes, the
-registry, the tree on disk and what recorder.exe saw started."""
+registry, the tree on disk and what the demo's opener saw started."""
 
 import shutil
 import socket
@@ -13,8 +13,8 @@ import pytest
 import wine_harness
 from peers.patch_peer import Patch, Plan
 from update_kit import DOWNGRADE_LIMIT, KEY, KEYED_LIBRARY, SILENT, TEXTS, game_tree, \
-    make_install, point_at_game_server, read_tree, recorded_lines, recorder_exe, run_updater, \
-    write_language_txt, write_security_chk, write_tree
+    make_install, native_build_dir, point_at_game_server, read_tree, recorded_lines, \
+    recorder_exe, run_updater, windows_path, write_language_txt, write_security_chk, write_tree
 
 POSTPONE, STATUS, PROXY_EDIT, CONNECT = 1007, 1008, 1014, 1
 CONNECTING = "Mirelands Auto Patch"
@@ -279,3 +279,19 @@ def test_an_update_with_the_32_bit_build(prefix, robot, peers, patches, tmp_path
 
     assert (code, boxes, version) == (1, [], 2)
     assert read_tree(install_dir) == game_tree(2)
+
+
+def test_mkpatch_exe_writes_what_the_native_mkpatch_writes(prefix, tmp_path):
+    # Two x86-64 programs sharing the patch library's code, cut to 1 MiB:
+    # the address prediction and the matching both come into play.
+    old, new = (wine_harness.build_file(f"bin/{name}").read_bytes()[:1 << 20]
+                for name in ("PATCHW32.dll", "mkpatch.exe"))
+    trees = [write_tree(tmp_path / name, {"Game.EXE": data, "Data/Same.dat": bytes(5000)})
+             for name, data in (("old", old), ("new", new))]
+    native = tmp_path / "native.rtp"
+    subprocess.run([native_build_dir() / "bin" / "mkpatch", "--quiet", *trees, native],
+                   check=True)
+    made = tmp_path / "windows.rtp"
+    args = ["--quiet", *map(windows_path, (*trees, made))]
+    assert prefix.start(wine_harness.build_file("bin/mkpatch.exe"), args).wait(120) == 0
+    assert made.read_bytes() == native.read_bytes()
