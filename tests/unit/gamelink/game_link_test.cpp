@@ -171,6 +171,18 @@ TEST(GameLink, ANumericHostIsNeverResolvedByNameAndLongMessagesAreRefused) {
     gameLink.SetHost(("n" + std::string(70, 'x')).c_str());
     EXPECT_EQ(gameLink.Init(OnDatagram), 0);
     gameLink.Shutdown();
+    {  // a port already taken: the start fails, and what was queued goes with the engine
+        platform::SocketHandle taken = platform::Socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        ASSERT_EQ(platform::Bind(taken, address), 0);
+        platform::GetSockName(taken, &address);
+        DatagramEngine refused;
+        const uint8_t queued[8] = {};
+        EXPECT_EQ(refused.QueueMessage(address, queued, 8, 1000, 5), 1);  // freed with it
+        EXPECT_EQ(refused.Start(OnDatagram, ntohs(address.sin_port), "0.0.0.0"), 0);
+        platform::CloseSocket(taken);
+    }
     DatagramEngine engine;  // never started: what it holds goes with it
     Bytes huge(65524);
     EXPECT_EQ(engine.QueueMessage(sockaddr_in{}, huge.data(), 65523, 1000, 5), 1);
