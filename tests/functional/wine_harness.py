@@ -52,6 +52,12 @@ class WinePrefix:
         if not self.server_up:
             _quiet(["wineserver", "-p"], self.env)
             _quiet(["wine64", "cmd", "/c", "exit", "0"], self.env)
+            # The first program that looks at windows brings up the desktop;
+            # two doing so at once (the program under test and the robot)
+            # can race, and one of them dies. The robot looks once, alone.
+            subprocess.run(["wine64", str(build_file("tests/robot/robot.exe"))], env=self.env,
+                           input="wait\t0\t#32770\t\t0\n", text=True, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=120)
             self.server_up = True
 
     def stop_server(self):
