@@ -16,7 +16,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 here="$root/tools/bench_patch"
 work="${BENCH_DIR:-/tmp/mrl-bench}"
-old_commit="${1:-$(git -C "$root" log --format=%H -- patchlib/patch_applier.cpp | tail -n 1)}"
+old_commit="${1:-$(git -C "$root" log --follow --format=%H -- patchlib/apply/patch_applier.cpp | tail -n 1)}"
 new_commit="${2:-HEAD}"
 corpus="$work/corpus"
 mkdir -p "$work" "$corpus"

@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include "apply_journal.h"
-#include "patch_applier.h"
-#include "patch_builder.h"
+#include "apply/apply_journal.h"
+#include "apply/patch_applier.h"
+#include "builder/patch_builder.h"
 #include "patch_kit.h"
-#include "patch_path.h"
+#include "names/patch_path.h"
 
 namespace {
 
