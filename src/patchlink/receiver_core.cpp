@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "platform/time.h"
-#include "windows_names.h"
+#include "names/windows_names.h"
 
 namespace {
 

@@ -16,7 +16,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 here="$root/tools/bench_patch"
 work="${BENCH_DIR:-/tmp/mrl-bench}"
-old_commit="${1:-$(git -C "$root" log --format=%H -- patchlib/patch_applier.cpp | tail -n 1)}"
+old_commit="${1:-$(git -C "$root" log --follow --format=%H -- patchlib/apply/patch_applier.cpp | tail -n 1)}"
 new_commit="${2:-HEAD}"
 corpus="$work/corpus"
 mkdir -p "$work" "$corpus"
@@ -35,21 +35,15 @@ cmake --preset native -S "$root" >/dev/null
 cmake --build "$root/build/native" --target mkpatch patchapply -j2 >/dev/null
 
 # Our Windows binaries at a commit, built from that commit's patchlib/ alone
-# (a wrapper project, so the rest of the tree at that commit does not matter).
+# (tools/bench_patch/wrapper, so the rest of the tree at that commit does not
+# matter).
 build_windows() {
   local commit="$1" dest="$2" src="$work/src-$1"
   rm -rf "$src" && mkdir -p "$src"
   git -C "$root" archive "$commit" patchlib | tar -x -C "$src"
-  mkdir -p "$src/wrapper"
-  cat > "$src/wrapper/CMakeLists.txt" <<CMAKE
-cmake_minimum_required(VERSION 3.25)
-project(bench_patchlib LANGUAGES C CXX)
-set(CMAKE_CXX_STANDARD 17)
-add_compile_definitions(NOMINMAX _WIN32_WINNT=0x0601)
-add_subdirectory($src/patchlib patchlib)
-CMAKE
-  cmake -S "$src/wrapper" -B "$src/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" >/dev/null
+  cmake -S "$here/wrapper" -B "$src/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
+        -DMRL_PATCHLIB_DIR="$src/patchlib" >/dev/null
   cmake --build "$src/build" --target mkpatch patchw32 -j2 >/dev/null
   mkdir -p "$dest"
   x86_64-w64-mingw32-strip -o "$dest/mkpatch.exe" "$(find "$src/build" -name mkpatch.exe | head -1)"

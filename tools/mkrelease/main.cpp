@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "key_file.h"
-#include "patch_signature.h"
+#include "crypto/key_file.h"
+#include "format/patch_signature.h"
 #include "release.h"
 
 #ifdef _WIN32

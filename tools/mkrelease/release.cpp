@@ -10,11 +10,11 @@
 #include <sstream>
 #include <thread>
 
-#include "patch_builder.h"
-#include "patch_format.h"
-#include "patch_signature.h"
-#include "sha256.h"
-#include "tree_scanner.h"
+#include "builder/patch_builder.h"
+#include "format/patch_format.h"
+#include "format/patch_signature.h"
+#include "crypto/sha256.h"
+#include "builder/tree_scanner.h"
 
 namespace release {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "ecdsa_p256.h"
+#include "crypto/ecdsa_p256.h"
 
 namespace release {
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "windows_names.h"
+#include "names/windows_names.h"
 
 Catalogue::~Catalogue() {
     for (auto& entry : steps_) ::close(entry.second.fd);

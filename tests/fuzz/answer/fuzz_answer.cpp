@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "patchlink/receiver_core.h"
-#include "windows_names.h"
+#include "names/windows_names.h"
 
 namespace {
 

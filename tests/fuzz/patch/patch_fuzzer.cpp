@@ -3,9 +3,9 @@
 // beside it. MRL_FUZZ_TREE=DIR fuzz_patch writes the tree to DIR, for seeds.
 #include <unistd.h>
 
-#include "patch_applier.h"
+#include "apply/patch_applier.h"
 #include "patch_kit.h"
-#include "sha256.h"
+#include "crypto/sha256.h"
 
 using namespace patchtest;
 

@@ -3,14 +3,14 @@
 
 #include <array>
 
-#include "byte_order.h"
-#include "code_layout.h"
-#include "patch_applier.h"
-#include "patch_builder.h"
+#include "common/byte_order.h"
+#include "delta/code_layout.h"
+#include "apply/patch_applier.h"
+#include "builder/patch_builder.h"
 #include "patch_kit.h"
-#include "patch_path.h"
-#include "patch_writer.h"
-#include "zlib_writer.h"
+#include "names/patch_path.h"
+#include "format/patch_writer.h"
+#include "zlib/zlib_writer.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include "apply_journal.h"
-#include "patch_applier.h"
-#include "patch_builder.h"
+#include "apply/apply_journal.h"
+#include "apply/patch_applier.h"
+#include "builder/patch_builder.h"
 #include "patch_kit.h"
-#include "patch_path.h"
+#include "names/patch_path.h"
 
 namespace {
 
@@ -31,12 +31,15 @@ protected:
     // Applies the patch in a child that its k-th step ends (settling: or its first probe).
     int StopAt(size_t k, bool settling = false) {
         const pid_t child = fork();
-        if (child == 0)
-            _exit(int(PatchApplier({[&](const std::string& step, const fs::path&) {
-                          if (settling && step == "open-write") _exit(0);
-                          if (--k == 0) _exit(kStopped);
-                          return true;
-                      }}).Apply(patch_, work_)));
+        if (child == 0) {
+            ApplyOptions options;
+            options.allowStep = [&](const std::string& step, const fs::path&) {
+                if (settling && step == "open-write") _exit(0);
+                if (--k == 0) _exit(kStopped);
+                return true;
+            };
+            _exit(int(PatchApplier(options).Apply(patch_, work_)));
+        }
         int status = 0;
         waitpid(child, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && (WEXITSTATUS(status) == kStopped || !WEXITSTATUS(status)));
@@ -51,10 +54,11 @@ TEST_F(Journal, AStopAtAnyStepLeavesTheOldOrTheNewTreeToTheNextApplication) {
     // The next one settles (itself stopped at each such step); its own steps find the old tree.
     auto settleAndApply = [&](size_t k, size_t j) {
         Snapshot found = newTree;
-        ApplyOptions options{[&](const std::string& step, const fs::path&) {
+        ApplyOptions options;
+        options.allowStep = [&](const std::string& step, const fs::path&) {
             if (step == "journal") found = TakeSnapshot(work_);
             return true;
-        }};
+        };
         EXPECT_EQ(PatchApplier(options).Apply(patch_, work_), R::Ok) << k << "," << j;
         EXPECT_TRUE((found == oldTree || found == newTree) && TakeSnapshot(work_) == newTree)
             << k << "," << j;

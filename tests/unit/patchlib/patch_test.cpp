@@ -3,10 +3,10 @@
 
 #include <set>
 
-#include "patch_applier.h"
-#include "patch_builder.h"
+#include "apply/patch_applier.h"
+#include "builder/patch_builder.h"
 #include "patch_kit.h"
-#include "suffix_array.h"
+#include "delta/suffix_array.h"
 
 namespace {
 

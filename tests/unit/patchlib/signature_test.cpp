@@ -2,9 +2,9 @@
 // and a refusal leaves the tree untouched; key files survive a round trip.
 #include <gtest/gtest.h>
 
-#include "key_file.h"
-#include "patch_applier.h"
-#include "patch_builder.h"
+#include "crypto/key_file.h"
+#include "apply/patch_applier.h"
+#include "builder/patch_builder.h"
 #include "patch_kit.h"
 
 namespace {

@@ -6,9 +6,9 @@
 
 #include <set>
 
-#include "patch_builder.h"
+#include "builder/patch_builder.h"
 #include "patch_kit.h"
-#include "patch_reader.h"
+#include "format/patch_reader.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "key_file.h"
-#include "patch_builder.h"
+#include "crypto/key_file.h"
+#include "builder/patch_builder.h"
 #include "patch_kit.h"
 
 namespace {

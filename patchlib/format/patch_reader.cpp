@@ -1,0 +1,147 @@
+#include "format/patch_reader.h"
+
+#include <set>
+#include <vector>
+
+#include "common/byte_order.h"
+#include "common/patch_error.h"
+#include "format/patch_format.h"
+#include "names/patch_path.h"
+#include "format/patch_signature.h"
+
+namespace patchlib {
+
+namespace {
+
+[[noreturn]] void Corrupt(const std::string& what) {
+    throw PatchError(PatchResult::CorruptPatch, what);
+}
+
+}  // namespace
+
+void PatchReader::Open(const std::filesystem::path& file, const std::vector<PublicKey>& trusted) {
+    file_ = file;
+    entries_.clear();
+    BinaryFile in;
+    if (!in.Open(file, BinaryFile::Mode::Read))
+        throw PatchError(PatchResult::CannotReadPatch, "cannot open the patch file");
+    int64_t size = in.Size();
+    if (size < 0) throw PatchError(PatchResult::CannotReadPatch, "cannot read the patch file");
+    unsigned char header[PatchFormat::kHeaderSize + PatchFormat::kDirectoryPrefixSize];
+    if (static_cast<uint64_t>(size) < sizeof(header) || !in.ReadExact(header, sizeof(header)))
+        Corrupt("the patch file is truncated");
+    PatchHeader decoded = PatchFormat::DecodeHeader(header);
+    version_ = decoded.version;
+    const uint64_t fileSize = static_cast<uint64_t>(size);
+    if (decoded.bodyEnd > fileSize || decoded.bodyEnd < sizeof(header))
+        Corrupt("the patch file is truncated");
+    if (version_ == 1 && decoded.bodyEnd != fileSize) Corrupt("the patch file has trailing bytes");
+    std::vector<std::string> signatures = ReadBlocks(in, decoded.bodyEnd, fileSize);
+    // Before the body is read: an untrusted patch costs nothing more.
+    if (!trusted.empty()) PatchSignature::Check(header, signatures, trusted);
+    VerifyBodyHash(in, decoded.bodyEnd, decoded.bodyHash);
+    ReadDirectory(decoded.bodyEnd);
+    CheckEntries();
+}
+
+// Blocks after the body carry what may be added to the format later (each
+// protects its own content): a block whose kind we do not know is skipped,
+// unless it says the patch cannot be applied without it. Signature blocks
+// are kept for the signature check.
+std::vector<std::string> PatchReader::ReadBlocks(BinaryFile& in, uint64_t bodyEnd, uint64_t size) {
+    std::vector<std::string> signatures;
+    for (uint64_t at = bodyEnd; at < size;) {
+        unsigned char head[PatchFormat::kBlockHeaderSize];
+        if (size - at < sizeof(head) || !in.Seek(at) || !in.ReadExact(head, sizeof(head)))
+            Corrupt("the patch file has trailing bytes");
+        const uint64_t length = GetLE(head + 8, 8);
+        if (GetLE(head + 4, 4) & PatchFormat::kBlockNeeded)
+            Corrupt("the patch needs a feature this library does not have");
+        if (length > size - at - sizeof(head)) Corrupt("a block of the patch file is truncated");
+        if (GetLE(head, 4) == PatchSignature::kBlockType &&
+            length == PatchSignature::kContentSize) {
+            std::string content(PatchSignature::kContentSize, '\0');
+            if (!in.ReadExact(content.data(), content.size()))
+                throw PatchError(PatchResult::CannotReadPatch, "cannot read the patch file");
+            signatures.push_back(std::move(content));
+        }
+        at += sizeof(head) + length;
+    }
+    return signatures;
+}
+
+void PatchReader::VerifyBodyHash(BinaryFile& in, uint64_t size, const Digest& expected) {
+    if (!in.Seek(PatchFormat::kHeaderSize))
+        throw PatchError(PatchResult::CannotReadPatch, "cannot read the patch file");
+    Sha256 hash;
+    const size_t kBuffer = 64 * 1024;
+    Buffer buffer = NewBuffer(kBuffer);
+    for (uint64_t left = size - PatchFormat::kHeaderSize; left > 0;) {
+        size_t want = left < kBuffer ? static_cast<size_t>(left) : kBuffer;
+        if (!in.ReadExact(buffer.get(), want)) Corrupt("the patch file is truncated");
+        hash.Update(buffer.get(), want);
+        left -= want;
+    }
+    if (hash.Final() != expected) Corrupt("the patch file is damaged (hash mismatch)");
+}
+
+void PatchReader::ReadDirectory(uint64_t size) {
+    BinaryFile in;
+    unsigned char prefix[PatchFormat::kDirectoryPrefixSize];
+    if (!in.Open(file_, BinaryFile::Mode::Read) || !in.Seek(PatchFormat::kHeaderSize) ||
+        !in.ReadExact(prefix, sizeof(prefix)))
+        throw PatchError(PatchResult::CannotReadPatch, "cannot read the patch file");
+    uint64_t compressed = GetLE(prefix, 8);
+    uint64_t raw = GetLE(prefix + 8, 8);
+    const uint64_t start = PatchFormat::kHeaderSize + PatchFormat::kDirectoryPrefixSize;
+    if (raw > PatchFormat::kMaxDirectorySize || compressed > size - start)
+        Corrupt("the patch directory is malformed");
+    ZlibReader reader;
+    reader.Open(file_, start, compressed, raw);
+    std::string directory(static_cast<size_t>(raw), '\0');
+    reader.ReadExact(directory.data(), directory.size());
+    reader.ExpectEnd();
+    entries_ = PatchFormat::DecodeDirectory(directory, version_);
+    PlaceSections(start + compressed, size);
+}
+
+void PatchReader::PlaceSections(uint64_t start, uint64_t size) {
+    uint64_t pos = start;
+    for (PatchEntry& entry : entries_) {
+        for (Section& section : entry.sections) {
+            if (section.compressedSize > size - pos)
+                Corrupt("a patch section lies past the end of the file");
+            section.offset = pos;
+            pos += section.compressedSize;
+        }
+    }
+    if (pos != size) Corrupt("the patch file has bytes outside its sections");
+}
+
+void PatchReader::CheckEntries() const {
+    std::set<std::string> seen, files;
+    for (const PatchEntry& entry : entries_) {
+        if (!PatchPath::IsSafe(entry.path))
+            throw PatchError(PatchResult::UnsafePath, "unsafe path in the patch: " + entry.path);
+        std::string folded = PatchPath::FoldCase(entry.path);
+        if (!seen.insert(folded).second) Corrupt("the patch names a path twice: " + entry.path);
+        if (!entry.IsDirectory()) files.insert(folded);
+        if ((entry.kind == EntryKind::AddFile || entry.kind == EntryKind::ReplaceFile) &&
+            entry.sections[0].rawSize != entry.newSize)
+            Corrupt("a stored file's size disagrees with the directory: " + entry.path);
+    }
+    // A file cannot also be a directory on the way to another entry.
+    for (const PatchEntry& entry : entries_) {
+        std::string folded = PatchPath::FoldCase(entry.path);
+        for (size_t slash = folded.find('/'); slash != std::string::npos;
+             slash = folded.find('/', slash + 1))
+            if (files.count(folded.substr(0, slash)))
+                Corrupt("the patch uses a file as a directory: " + entry.path);
+    }
+}
+
+void PatchReader::OpenSection(const Section& section, ZlibReader& reader) const {
+    reader.Open(file_, section.offset, section.compressedSize, section.rawSize);
+}
+
+}  // namespace patchlib

@@ -1,0 +1,64 @@
+// PATCHW32.dll: the updater's entry to the patch library, exported by ordinal 1
+// only. The updater calls it with "<patch file> -u", a null pointer and 1, and
+// takes 0 as "applied"; every other value means the tree was left as it was
+// (or, for 7, that restoring it failed and backups were kept). A library built
+// with trusted keys applies only patches one of them signed (9 otherwise).
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <utility>
+
+#include "apply/patch_applier.h"
+#include "patch_command.h"
+#include "trusted_keys.h"
+
+namespace {
+
+// The updater's strings are in the ANSI code page; the library works in wide
+// paths, so the conversion is made here, explicitly.
+std::filesystem::path FromAnsi(const std::string& text) {
+    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    if (length <= 0) return std::filesystem::path();
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], length);
+    wide.resize(static_cast<size_t>(length - 1));
+    return std::filesystem::path(wide);
+}
+
+void Trace(const std::string& text) {
+    std::string line = "PATCHW32: " + text + "\r\n";
+    OutputDebugStringA(line.c_str());
+}
+
+}  // namespace
+
+// flags: bit 0 set means the caller shows its own progress (the updater passes
+// 1); the library has no user interface either way, so it is accepted and
+// otherwise unused. reserved must be null.
+extern "C" int WINAPI MrlApplyPatch(const char* commandLine, void* reserved, int flags) {
+    using patchlib::PatchResult;
+    (void)flags;
+    try {
+        patchlib::PatchCommand command;
+        if (reserved != nullptr || !patchlib::PatchCommandParser::Parse(commandLine, command)) {
+            Trace("bad command line");
+            return static_cast<int>(PatchResult::BadCommandLine);
+        }
+        std::string message;
+        patchlib::ApplyOptions options;
+        options.trustedKeys = patchlib::TrustedKeys();
+        patchlib::PatchApplier applier(std::move(options));
+        // The patch names files relative to the current directory, as the updater runs there.
+        PatchResult result =
+            applier.Apply(FromAnsi(command.patchFile), std::filesystem::path(L"."), &message);
+        Trace(command.patchFile + ": " +
+              (result == PatchResult::Ok ? std::string("applied") : message));
+        return static_cast<int>(result);
+    } catch (...) {
+        // Nothing may unwind into the caller, which is not C++ aware.
+        return static_cast<int>(PatchResult::Internal);
+    }
+}
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
