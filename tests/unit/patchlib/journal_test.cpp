@@ -33,10 +33,12 @@ protected:
         const pid_t child = fork();
         if (child == 0)
             _exit(int(PatchApplier({[&](const std::string& step, const fs::path&) {
-                          if (settling && step == "open-write") _exit(0);
-                          if (--k == 0) _exit(kStopped);
-                          return true;
-                      }}).Apply(patch_, work_)));
+                                        if (settling && step == "open-write") _exit(0);
+                                        if (--k == 0) _exit(kStopped);
+                                        return true;
+                                    },
+                                    {}})
+                          .Apply(patch_, work_)));
         int status = 0;
         waitpid(child, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && (WEXITSTATUS(status) == kStopped || !WEXITSTATUS(status)));
@@ -52,9 +54,10 @@ TEST_F(Journal, AStopAtAnyStepLeavesTheOldOrTheNewTreeToTheNextApplication) {
     auto settleAndApply = [&](size_t k, size_t j) {
         Snapshot found = newTree;
         ApplyOptions options{[&](const std::string& step, const fs::path&) {
-            if (step == "journal") found = TakeSnapshot(work_);
-            return true;
-        }};
+                                 if (step == "journal") found = TakeSnapshot(work_);
+                                 return true;
+                             },
+                             {}};
         EXPECT_EQ(PatchApplier(options).Apply(patch_, work_), R::Ok) << k << "," << j;
         EXPECT_TRUE((found == oldTree || found == newTree) && TakeSnapshot(work_) == newTree)
             << k << "," << j;
