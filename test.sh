@@ -19,5 +19,5 @@ echo "== PATCHW32.dll, 32-bit build";   ctest --test-dir build/windows-x86 -R Pa
 echo "== functional tests under Wine"
 # Two workers: each test has its own Wine prefix, and most of a test is
 # waiting on the program under test.
-/usr/bin/python3 -m pytest tests/functional -q -p no:cacheprovider -n 2
+/usr/bin/python3 -m pytest tests/functional -q -p no:cacheprovider -n 2 --basetemp=build/functional
 wineserver -k 2>/dev/null || true

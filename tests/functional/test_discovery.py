@@ -23,8 +23,12 @@ def test_a_silent_game_server_is_asked_16_times_then_the_server_dialog_comes_bac
     program = start(prefix, install_dir)
     box, _ = robot.wait("Error Message", timeout=30)
     assert robot.text(box, 0xFFFF) == TEXTS[51]
+    # The pace itself (one a second, to the millisecond) is the driver's unit
+    # test, on a tick moved by hand; here, on a clock shared with whatever
+    # else runs, the questions are spread over the seconds, not sent at once.
     gaps = [b - a for a, b in zip(game.questions, game.questions[1:])]
-    assert len(game.questions) == 16 and all(0.9 < gap < 1.5 for gap in gaps), gaps
+    assert len(game.questions) == 16, gaps
+    assert min(gaps) > 0.5 and game.questions[-1] - game.questions[0] > 13.5, gaps
     assert robot.click(box, 1)
     # Silent mode skips the dialog only at the start.
     dialog, _ = robot.wait(SERVER_DIALOG)
