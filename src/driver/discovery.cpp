@@ -29,6 +29,9 @@
 namespace {
 
 constexpr uint32_t kPollMs = 15;
+
+// The updater's one link to the game server, used by the main thread only.
+GameLink gameLink;
 constexpr const char* kNoChoice = "Not Found";
 
 void CopyCut(char* target, int size, const char* source) {
@@ -69,7 +72,7 @@ bool AttemptToReachServer() {
     gameLink.SetPort(server.port);
     // An address without a host part cannot be reached: like a name that
     // does not resolve, one request still goes out and the wait ends.
-    VersionQuestions questions(!server.host.empty() && gameLink.Init(OnDatagram));
+    VersionQuestions questions(!server.host.empty() && gameLink.Init());
 
     while (!questions.Over()) {
         platform::Sleep(kPollMs);

@@ -46,8 +46,8 @@ bool DatagramEngine::Open(uint16_t localPort, const char* localAddressText) {
 int DatagramEngine::Start(DeliveryCallback receiver, uint16_t localPort,
                           const char* localAddressText, RoomCallback room) {
     if (!Open(localPort, localAddressText)) return 0;
-    callback = receiver;
-    receiverRoom = room;
+    callback = std::move(receiver);
+    receiverRoom = std::move(room);
     if (receiveThread.Start(ReceiveThread, this) && sendThread.Start(SendThread, this) &&
         deliveryThread.Start(DeliveryThread, this) && workerThread.Start(WorkerThread, this))
         return 1;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "gamelink/datagram_record.h"
@@ -16,11 +17,12 @@
 
 // Receives one complete message: the sender, the payload and its length.
 // The bytes are valid only during the call.
-using DeliveryCallback = void (*)(sockaddr_in from, const uint8_t* bytes, int32_t length);
+using DeliveryCallback =
+    std::function<void(sockaddr_in from, const uint8_t* bytes, int32_t length)>;
 // Asked on the worker before a received message is taken: false while the
 // receiver of the delivery callback cannot take more. The engine then
 // refuses new datagrams unacknowledged; reliable senders send them again.
-using RoomCallback = bool (*)();
+using RoomCallback = std::function<bool()>;
 
 class DatagramEngine {
 public:
@@ -68,8 +70,8 @@ private:
 
     platform::SocketHandle socket = platform::kNoSocket;
     sockaddr_in localAddress{};
-    DeliveryCallback callback = nullptr;
-    RoomCallback receiverRoom = nullptr;
+    DeliveryCallback callback;
+    RoomCallback receiverRoom;
     std::atomic<bool> running{true};
     EventQueue<QueuedMessage> outgoing;
     ReceivedQueue received;

@@ -5,14 +5,10 @@
 
 #include "platform/debug.h"
 
-GameLink gameLink;
-
 namespace {
 constexpr uint16_t kWinsockVersion = 0x0101;
 // The cipher header and a packet id: the least a packet can read.
 constexpr int32_t kMinMessage = KVNPacket::kHeaderSize + 2;
-
-bool GameLinkHasRoom() { return gameLink.HasRoom(); }
 
 // The payload received (cipher header and body), and the keeping.
 size_t QueuedBytes(KVNPacket* packet) {
@@ -32,10 +28,13 @@ void GameLink::SetHost(const char* host) {
 
 void GameLink::SetPort(uint16_t port) { serverPort = port; }
 
-int GameLink::Init(DeliveryCallback callback) {
+int GameLink::Init() {
     engine.reset(new DatagramEngine);
     platform::WSAStartup(kWinsockVersion);
-    if (!engine->Start(callback, 0, nullptr, GameLinkHasRoom)) return 0;
+    auto deliver = [this](sockaddr_in from, const uint8_t* bytes, int32_t length) {
+        OnDatagram(from, bytes, length);
+    };
+    if (!engine->Start(deliver, 0, nullptr, [this] { return HasRoom(); })) return 0;
     return ResolveServer();
 }
 
@@ -81,18 +80,12 @@ void GameLink::Shutdown() {
     platform::WSACleanup();
 }
 
-void GameLink::AppendMessage(KVNPacket* packet) {
-    platform::CriticalSectionGuard hold(messagesLock);
-    messages.push_back(packet);
-    queuedBytes += QueuedBytes(packet);
-}
-
 bool GameLink::HasRoom() {
     platform::CriticalSectionGuard hold(messagesLock);
     return queuedBytes < kMaxQueuedBytes;
 }
 
-void OnDatagram(sockaddr_in, const uint8_t* bytes, int32_t length) {
+void GameLink::OnDatagram(sockaddr_in, const uint8_t* bytes, int32_t length) {
     if (length < kMinMessage) return;
     auto* copy = new unsigned char[size_t(length)];
     std::memcpy(copy, bytes, size_t(length));
@@ -101,5 +94,7 @@ void OnDatagram(sockaddr_in, const uint8_t* bytes, int32_t length) {
     // A checksum mismatch is queued all the same: the driver's reader
     // decides what a damaged answer is worth.
     packet->DecryptPacket();
-    gameLink.AppendMessage(packet);
+    platform::CriticalSectionGuard hold(messagesLock);
+    messages.push_back(packet);
+    queuedBytes += QueuedBytes(packet);
 }

@@ -36,9 +36,10 @@ public:
     void SetHost(const char* host);
     void SetPort(uint16_t port);
     // Opens the link: 1 ready, 0 failed (no socket, or a name that does not
-    // resolve). Call Shutdown before the next Init. The engine takes no new
-    // message while the received queue is full (HasRoom).
-    int Init(DeliveryCallback callback);
+    // resolve). Call Shutdown before the next Init. The engine delivers to
+    // this link's OnDatagram and takes no new message while the received
+    // queue is full (HasRoom).
+    int Init();
     // Enciphers the packet in place and queues its bytes; the caller still
     // owns (and destroys) the packet.
     void Send(KVNPacket* packet);
@@ -48,10 +49,12 @@ public:
     // Closes the link (the engine's threads end before it returns).
     void Shutdown();
 
-    // OnDatagram's end of the received queue. It takes every packet: the
-    // engine stops delivering once HasRoom says no, and what it still had
-    // on the way is bounded by the engine.
-    void AppendMessage(KVNPacket* packet);
+    // The engine's delivery: wraps a copy of the payload in a new packet,
+    // deciphers it and queues it. Payloads too short to hold the cipher
+    // header and a packet id are dropped. It takes every packet: the engine
+    // stops delivering once HasRoom says no, and what it still had on the
+    // way is bounded by the engine.
+    void OnDatagram(sockaddr_in from, const uint8_t* bytes, int32_t length);
     // False while the received queue holds kMaxQueuedBytes or more.
     bool HasRoom();
 
@@ -67,11 +70,3 @@ private:
     std::deque<KVNPacket*> messages;
     size_t queuedBytes = 0;  // of the packets in messages, kEntryBytes each more
 };
-
-// The one game link of the program.
-extern GameLink gameLink;
-
-// The delivery callback that the driver passes to Init: wraps a copy of
-// the payload in a new packet, deciphers it and queues it on gameLink.
-// Payloads too short to hold the cipher header and a packet id are dropped.
-void OnDatagram(sockaddr_in from, const uint8_t* bytes, int32_t length);

@@ -83,6 +83,7 @@ double Mib(long kib) { return double(kib) / 1024.0; }
 }  // namespace
 
 int RunFlood(int seconds) {
+    GameLink gameLink;  // declared before the peer, so that it stops after it
     DatagramEngine peer;
     if (!peer.Start(AtPeer, 0, "127.0.0.1")) {
         std::fprintf(stderr, "cannot open the peer's socket\n");
@@ -90,7 +91,7 @@ int RunFlood(int seconds) {
     }
     gameLink.SetHost("127.0.0.1");
     gameLink.SetPort(ntohs(peer.LocalAddress().sin_port));
-    if (!gameLink.Init(OnDatagram)) {
+    if (!gameLink.Init()) {
         std::fprintf(stderr, "cannot open the link\n");
         return 1;
     }

@@ -16,6 +16,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
+GameLink gameLink;
+
 std::atomic<uint32_t> tick{5000};
 uint32_t ManualTick() { return tick; }
 
@@ -34,7 +36,7 @@ TEST(GameLink, TalksToTheServerReliablyAndStopsAtOnce) {
     platform::SetTickSource(ManualTick);
     gameLink.SetHost("127.0.0.1");
     gameLink.SetPort(ntohs(address.sin_port));
-    ASSERT_EQ(gameLink.Init(OnDatagram), 1);
+    ASSERT_EQ(gameLink.Init(), 1);
     KVNPacket request;
     request << short(65);
     gameLink.Send(&request);
@@ -51,7 +53,7 @@ TEST(GameLink, TalksToTheServerReliablyAndStopsAtOnce) {
     // refused unacknowledged; once they are taken it is acknowledged and handed over.
     Bytes answer = {0, 0x02, 18, 0, 7, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x00, 0x41, 0x00, 0x92, 0xF2};
     Bytes unread(960);
-    for (int i = 0; i < 256; ++i) OnDatagram(sockaddr_in{}, unread.data(), 960);
+    for (int i = 0; i < 256; ++i) gameLink.OnDatagram(sockaddr_in{}, unread.data(), 960);
     platform::SendTo(server, answer.data(), int(answer.size()), link);
     EXPECT_TRUE(receive(300).empty());
     for (KVNPacket* packet = nullptr; gameLink.GetNextMessage(&packet);) delete packet;
@@ -88,7 +90,7 @@ TEST(GameLink, ReceivedMessagesAreCopiedDecipheredAndHandedOverInOrder) {
     Bytes damaged = answer;
     damaged[5] ^= 0x01;  // id 64 and a checksum that fails: queued all the same
     for (const Bytes* m : {&tooShort, &answer, &damaged})
-        OnDatagram(sockaddr_in{}, m->data(), int32_t(m->size()));
+        gameLink.OnDatagram(sockaddr_in{}, m->data(), int32_t(m->size()));
     answer.assign(6, 0);  // the engine's bytes go away after the call
     KVNPacket *first = nullptr, *second = nullptr, *third = nullptr;
     ASSERT_EQ(gameLink.GetNextMessage(&first), 1);
@@ -166,10 +168,10 @@ TEST(GameLink, ANumericHostIsNeverResolvedByNameAndLongMessagesAreRefused) {
     // A label over 63 characters fails in the resolver before any query
     // leaves the machine.
     gameLink.SetHost(("9" + std::string(70, 'x')).c_str());
-    EXPECT_EQ(gameLink.Init(OnDatagram), 1);  // taken as a (bad) dotted address
+    EXPECT_EQ(gameLink.Init(), 1);  // taken as a (bad) dotted address
     gameLink.Shutdown();
     gameLink.SetHost(("n" + std::string(70, 'x')).c_str());
-    EXPECT_EQ(gameLink.Init(OnDatagram), 0);
+    EXPECT_EQ(gameLink.Init(), 0);
     gameLink.Shutdown();
     {  // a port already taken: the start fails, and what was queued goes with the engine
         platform::SocketHandle taken = platform::Socket(AF_INET, SOCK_DGRAM, 0);
@@ -180,7 +182,7 @@ TEST(GameLink, ANumericHostIsNeverResolvedByNameAndLongMessagesAreRefused) {
         DatagramEngine refused;
         const uint8_t queued[8] = {};
         EXPECT_EQ(refused.QueueMessage(address, queued, 8, 1000, 5), 1);  // freed with it
-        EXPECT_EQ(refused.Start(OnDatagram, ntohs(address.sin_port), "0.0.0.0"), 0);
+        EXPECT_EQ(refused.Start(nullptr, ntohs(address.sin_port), "0.0.0.0"), 0);
         platform::CloseSocket(taken);
     }
     DatagramEngine engine;  // never started: what it holds goes with it
