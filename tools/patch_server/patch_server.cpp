@@ -385,8 +385,9 @@ void PatchServer::Drop(int fd) {
         if (--place->second == 0) servedPerAddress_.erase(place);
     }
     ::epoll_ctl(epoll_.Get(), EPOLL_CTL_DEL, fd, nullptr);
+    // Counted before the close: whoever sees the connection end sees it gone.
+    stats_.connectedNow = clients_.size() - 1;
     clients_.erase(found);  // closes the descriptor
-    stats_.connectedNow = clients_.size();
 }
 
 void PatchServer::DropIdle() {

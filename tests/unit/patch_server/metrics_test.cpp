@@ -1,5 +1,6 @@
 // Both servers' metrics pages, scraped once after a little traffic and read
-// by the Prometheus client library's own text parser.
+// by the Prometheus client library's own text parser; the game server
+// taking its config file again on SIGHUP.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <set>
 
+#include "packet/kvn_packet.h"
 #include "server_process.h"
 
 namespace {
@@ -160,6 +162,46 @@ TEST(GameServerMetrics, CountAnswersAndWhatWasIgnored) {
             "game_server_ignored_total{reason=too_short} 0",
             "game_server_ignored_total{reason=bad_checksum} 1",
             "game_server_ignored_total{reason=other_message} 0", "game_server_reloads_total{} 0"}));
+}
+
+// The version a game server at `port` announces to a player on 127.0.0.1,
+// 0 when no answer comes.
+uint32_t AskVersion(uint16_t port, uint8_t sequence) {
+    int player = socket(AF_INET, SOCK_DGRAM, 0);
+    timeval timeout{10, 0};
+    setsockopt(player, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    sockaddr_in to = Loopback(port);
+    const uint8_t question[] = {0, 0, 18, 0, sequence, 0,    0, 0,    1,
+                                0, 0, 0,  1, 0,        0x41, 0, 0x92, 0xF2};
+    sendto(player, question, sizeof question, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    uint8_t answer[1024];
+    ssize_t n = recv(player, answer, sizeof answer, 0);
+    close(player);
+    KVNPacket packet;
+    if (n < 12 + 10 || !packet.SetBuffer(answer + 12, int(n - 12)) || !packet.DecryptPacket())
+        return 0;
+    const uint8_t* version = answer + 12 + 4 + 2;  // behind the cipher header and the id
+    return uint32_t(version[0]) << 24 | uint32_t(version[1]) << 16 | uint32_t(version[2]) << 8 |
+           version[3];
+}
+
+// A bad file leaves the last configuration in place; a good one is taken.
+TEST(GameServerProcess, TakesItsConfigFileAgainOnSighup) {
+    const fs::path config = fs::temp_directory_path() / ("mrl_game_" + std::to_string(getpid()));
+    std::ofstream(config) << "version 7\npatch-server p:1\n";
+    ServerProcess server;
+    ASSERT_TRUE(server.Start(GAME_SERVER_PATH, {"--config", config.string(), "--port", "0"}));
+    const uint16_t port = server.ListeningPort();
+    ASSERT_NE(port, 0);
+    EXPECT_EQ(AskVersion(port, 1), 7u);
+    std::ofstream(config) << "version 8\nrollout 50\n";  // no previous version
+    kill(server.Pid(), SIGHUP);
+    EXPECT_NE(server.WaitForLine("config not reloaded"), "");
+    std::ofstream(config) << "version 8\npatch-server p:1\n";
+    kill(server.Pid(), SIGHUP);
+    EXPECT_NE(server.WaitForLine("config reloaded"), "");
+    EXPECT_EQ(AskVersion(port, 2), 8u);
+    fs::remove(config);
 }
 
 }  // namespace
