@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "gamelink/datagram_header.h"
+#include "metrics_endpoint.h"
 #include "version_answer.h"
 
 namespace {
@@ -44,11 +45,9 @@ bool ParseRollout(const std::string& text, ServerConfig* config) {
 }
 
 bool ParseMetrics(const std::string& text, ServerConfig* config) {
-    size_t colon = text.rfind(':');
-    unsigned long long port = 0;
-    if (colon == std::string::npos || colon == 0 ||
-        !ParseNumber(text.substr(colon + 1), 0xFFFF, &port))
-        return false;
+    std::string address;
+    uint16_t port = 0;
+    if (!MetricsEndpoint::Parse(text, &address, &port)) return false;
     config->metricsAddress = text;
     return true;
 }
@@ -115,7 +114,7 @@ bool ParseConfigText(const std::string& text, ServerConfig* config, std::string*
             problem = "previous-version must be a number from 0 to 4294967295";
         } else if (key == "metrics") {
             if (ParseMetrics(value, config)) continue;
-            problem = "metrics must be ADDRESS:PORT";
+            problem = "metrics must be IPV4ADDRESS:PORT";
         } else {
             problem = "unknown setting \"" + key +
                       "\" (version, patch-server, rollout, previous-version, metrics)";

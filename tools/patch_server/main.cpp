@@ -39,6 +39,12 @@ const char kHelp[] =
     "  --alternative H:P    another patch server named in every refusal (repeatable,\n"
     "                       in order)\n"
     "  --idle-seconds N     drop a client silent for N seconds (default 60)\n"
+    "  --max-connections N  connections open at once, refused ones included (default\n"
+    "                       max-clients + max-clients/4 + 16); more wait in the\n"
+    "                       listen backlog. A refused client is closed as soon as\n"
+    "                       its refusal is sent.\n"
+    "  --metrics A:P        serve Prometheus metrics over HTTP at http://A:P/metrics\n"
+    "                       (A an IPv4 address; port 0 picks a free one)\n"
     "  --help               this text\n"
     "\n"
     "manifest.txt, one version step per line:\n"
@@ -115,7 +121,8 @@ int Usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
     ServerOptions options;
-    std::string metricsAddress;
+    std::string metricsAddress, metricsHost;
+    uint16_t metricsPort = 0;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help") {
@@ -141,7 +148,8 @@ int main(int argc, char** argv) {
         } else if (arg == "--max-connections" && ParseNumber(value, 1000000, &number) &&
                    number > 0) {
             options.maxConnections = number;
-        } else if (arg == "--metrics") {
+        } else if (arg == "--metrics" &&
+                   MetricsEndpoint::Parse(value, &metricsHost, &metricsPort)) {
             metricsAddress = value;
         } else {
             return Usage("bad option or value: " + arg + " " + value);

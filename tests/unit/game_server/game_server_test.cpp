@@ -129,7 +129,7 @@ TEST(GameServer, GoodConfigurationIsTakenAndBadIsRefused) {
              "--rate-limit -1", "--frobnicate 1", "--patch-server nohost", "--patch-server h:0",
              "--patch-server h:70000", "--patch-server :1", "--patch-server " + host99 + "h:1",
              "--config /nonexistent/game_server.conf", "--rollout 30", "--rollout 101",
-             "--rollout 30 --previous-version x"})
+             "--rollout 30 --previous-version x", "--metrics localhost:9100"})
         EXPECT_FALSE(Accepted("--version 1 " + bad)) << bad;
     // 12 bytes ahead of the list and 5 per one-letter server: 13,102 fit
     // the 65,523 bytes of one message, 13,103 do not.
