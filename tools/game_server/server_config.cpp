@@ -21,20 +21,21 @@ bool ParseNumber(const std::string& text, unsigned long long max, unsigned long 
     return true;
 }
 
-bool ParseVersion(const std::string& text, ServerConfig* config) {
-    unsigned long long version = 0;
-    if (!ParseNumber(text, 0xFFFFFFFFull, &version)) return false;
-    config->version = uint32_t(version);
-    config->versionSet = true;
+// A version number, 0 to 4294967295, and the flag that says it was given.
+bool ParseVersionInto(const std::string& text, uint32_t* version, bool* given) {
+    unsigned long long number = 0;
+    if (!ParseNumber(text, 0xFFFFFFFFull, &number)) return false;
+    *version = uint32_t(number);
+    *given = true;
     return true;
 }
 
+bool ParseVersion(const std::string& text, ServerConfig* config) {
+    return ParseVersionInto(text, &config->version, &config->versionSet);
+}
+
 bool ParsePreviousVersion(const std::string& text, ServerConfig* config) {
-    unsigned long long version = 0;
-    if (!ParseNumber(text, 0xFFFFFFFFull, &version)) return false;
-    config->previousVersion = uint32_t(version);
-    config->previousVersionSet = true;
-    return true;
+    return ParseVersionInto(text, &config->previousVersion, &config->previousVersionSet);
 }
 
 bool ParseRollout(const std::string& text, ServerConfig* config) {
