@@ -141,6 +141,20 @@ TEST_F(SmallCatalogue, ARefusedClientIsClosedOnceItsRefusalIsSent) {
     for (int fd : served) close(fd);
 }
 
+// Open connections are capped whatever becomes of them: one beyond the cap
+// waits in the backlog, neither greeted nor refused, until another goes.
+TEST_F(SmallCatalogue, AConnectionBeyondTheCapWaitsUntilOneGoes) {
+    StartServer({"--max-clients", "5", "--max-per-address", "0", "--max-connections", "2"});
+    int first = Dial(), second = Dial();
+    for (int fd : {first, second}) ASSERT_EQ(Read(fd, 1), "\x01");
+    int third = Dial();
+    pollfd waiting{third, POLLIN, 0};
+    EXPECT_EQ(poll(&waiting, 1, 300), 0);
+    close(first);
+    EXPECT_EQ(Read(third, 1), "\x01");
+    for (int fd : {second, third}) close(fd);
+}
+
 class LiveRelease : public PatchServerProcess {
 protected:
     void SetUp() override {
