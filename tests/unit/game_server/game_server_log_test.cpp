@@ -41,10 +41,9 @@ TEST(GameServerLog, IsWrittenByWriteLogAloneWithASummaryOfWhatWasIgnored) {
         // (cipher seed 1). The answer comes after all three are handled.
         for (uint8_t sequence : {1, 2, 3}) {
             const uint8_t damage = sequence < 3 ? 1 : 0;
-            const uint8_t datagram[] = {0, 0,    18, 0,    sequence,
-                                        0, 0,    0,  1,    0,
-                                        0, 0,    1,  0,    uint8_t(0x41 + damage),
-                                        0, 0x92, 0xF2};
+            const uint8_t datagram[] = {
+                0, 0,    18,  0, sequence, 0, 0, 0, 1, 0, 0, 0, 1, 0, uint8_t(0x41 + damage),
+                0, 0x92, 0xF2};
             sendto(player, datagram, sizeof datagram, 0, reinterpret_cast<sockaddr*>(&to),
                    sizeof to);
         }
@@ -58,8 +57,7 @@ TEST(GameServerLog, IsWrittenByWriteLogAloneWithASummaryOfWhatWasIgnored) {
     }
     const std::string text = Contents(log);
     std::fclose(log);
-    EXPECT_NE(text.find("message 65 answered: version 9, 1 patch server: p:1\n"),
-              std::string::npos)
+    EXPECT_NE(text.find("message 65 answered: version 9, 1 patch server: p:1\n"), std::string::npos)
         << text;
     EXPECT_NE(text.find(": 2 ignored for a bad checksum\n"), std::string::npos) << text;
 }
