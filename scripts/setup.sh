@@ -9,7 +9,7 @@ packages=(
   libgtest-dev googletest zlib1g-dev libssl-dev libdivsufsort-dev
   clang libclang-rt-14-dev
   wine64 fonts-wine fontconfig xvfb xauth python3 python3-pytest python3-pytest-xdist imagemagick
-  x11-apps
+  x11-apps libcpp-httplib-dev python3-prometheus-client
 )
 
 missing=()

@@ -1,15 +1,13 @@
 #include "game_server.h"
 
-#include <atomic>
-#include <ctime>
 #include <utility>
 
+#include "log_time.h"
 #include "platform/socket.h"
 #include "platform/time.h"
 
 namespace {
-// The server the engine's plain-function callback hands messages to.
-std::atomic<GameServer*> runningServer{nullptr};
+constexpr uint32_t kSummaryMs = 1000;
 
 std::string AddressText(const sockaddr_in& address) {
     uint32_t host = ntohl(address.sin_addr.s_addr);
@@ -18,25 +16,16 @@ std::string AddressText(const sockaddr_in& address) {
            std::to_string(ntohs(address.sin_port));
 }
 
-std::string UtcNow() {
-    std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    gmtime_r(&now, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
+void Part(std::string& text, uint64_t count, const char* what) {
+    if (count == 0) return;
+    text += (text.empty() ? "" : ", ") + std::to_string(count) + " " + what;
 }
 }  // namespace
 
 GameServer::GameServer(RequestHandler requestHandler, std::FILE* logFile)
-    : handler(std::move(requestHandler)), log(logFile) {}
+    : handler(std::move(requestHandler)), log(logFile), lastSummary(platform::TimeGetTime()) {}
 
-GameServer::~GameServer() {
-    // A message arriving from now on is dropped; one being handled finishes
-    // before the engine (the last member) is destroyed.
-    GameServer* self = this;
-    runningServer.compare_exchange_strong(self, nullptr);
-}
+GameServer::~GameServer() = default;
 
 GameServer::SocketLibrary::SocketLibrary() { platform::WSAStartup(0x0101); }
 GameServer::SocketLibrary::~SocketLibrary() { platform::WSACleanup(); }
@@ -46,14 +35,11 @@ bool GameServer::Start(const std::string& bindAddress, uint16_t port, std::strin
         *error = "this server was started already";
         return false;
     }
-    GameServer* none = nullptr;
-    if (!runningServer.compare_exchange_strong(none, this)) {
-        *error = "another game server already runs in this process";
-        return false;
-    }
     started = true;
-    if (!engine.Start(OnMessage, port, bindAddress.c_str())) {
-        runningServer = nullptr;
+    auto deliver = [this](sockaddr_in from, const uint8_t* bytes, int32_t length) {
+        Handle(from, bytes, length);
+    };
+    if (!engine.Start(deliver, port, bindAddress.c_str())) {
         *error = "cannot listen on " + bindAddress + ":" + std::to_string(port) +
                  " (not an IPv4 address of this machine, or the port is taken)";
         return false;
@@ -63,24 +49,79 @@ bool GameServer::Start(const std::string& bindAddress, uint16_t port, std::strin
 
 uint16_t GameServer::Port() const { return ntohs(engine.LocalAddress().sin_port); }
 
-void GameServer::OnMessage(sockaddr_in from, const uint8_t* bytes, int32_t length) {
-    if (GameServer* server = runningServer.load()) server->Handle(from, bytes, length);
+void GameServer::Reconfigure(Announcement announcement, uint32_t answersPerSecond) {
+    std::lock_guard<std::mutex> hold(handlerLock);
+    handler.Reconfigure(std::move(announcement), answersPerSecond);
+    ++stats.reloads;
 }
 
+// On the engine's delivery thread: no I/O here but the answer's queueing.
 void GameServer::Handle(const sockaddr_in& from, const uint8_t* bytes, int32_t length) {
-    RequestHandler::Outcome outcome = handler.Handle(from, platform::TimeGetTime(), bytes, length);
-    if (outcome.answered) {
-        // QueueMessage copies the bytes; the engine numbers and sends them.
-        engine.QueueMessage(from, outcome.answer.data(), int32_t(outcome.answer.size()),
-                            kAnswerIntervalMs, kAnswerRetries);
-        ++answered;
+    RequestHandler::Outcome outcome;
+    {
+        std::lock_guard<std::mutex> hold(handlerLock);
+        outcome = handler.Handle(from, platform::TimeGetTime(), bytes, length);
     }
-    Log(from, outcome.note);
+    Count(outcome.verdict);
+    if (!outcome.answered) return;
+    // QueueMessage copies the bytes; the engine numbers and sends them.
+    engine.QueueMessage(from, outcome.answer.data(), int32_t(outcome.answer.size()),
+                        kAnswerIntervalMs, kAnswerRetries);
+    std::lock_guard<std::mutex> hold(queueLock);
+    if (queued.size() < kMaxQueuedLines)
+        queued.push_back(LogTime() + " " + AddressText(from) + " " + outcome.note);
+    else
+        ++unlogged;
 }
 
-void GameServer::Log(const sockaddr_in& from, const std::string& note) {
+void GameServer::Count(RequestHandler::Verdict verdict) {
+    using Verdict = RequestHandler::Verdict;
+    switch (verdict) {
+        case Verdict::kAnswered:
+            ++stats.answered;
+            break;
+        case Verdict::kTooShort:
+            ++stats.tooShort;
+            break;
+        case Verdict::kBadChecksum:
+            ++stats.badChecksum;
+            break;
+        case Verdict::kOtherMessage:
+            ++stats.otherMessage;
+            break;
+        case Verdict::kRateLimited:
+            ++stats.rateLimited;
+            break;
+    }
+}
+
+void GameServer::WriteLog() {
+    std::vector<std::string> lines;
+    Ignored now;
+    {
+        std::lock_guard<std::mutex> hold(queueLock);
+        lines.swap(queued);
+        now.unlogged = unlogged;
+    }
     if (!log) return;
-    platform::CriticalSectionGuard hold(logLock);
-    std::fprintf(log, "%s %s %s\n", UtcNow().c_str(), AddressText(from).c_str(), note.c_str());
+    for (const std::string& line : lines) std::fprintf(log, "%s\n", line.c_str());
+    const uint32_t tick = platform::TimeGetTime();
+    if (tick - lastSummary >= kSummaryMs) {
+        now.tooShort = stats.tooShort;
+        now.badChecksum = stats.badChecksum;
+        now.otherMessage = stats.otherMessage;
+        now.rateLimited = stats.rateLimited;
+        std::string text;
+        Part(text, now.tooShort - reported.tooShort, "ignored as too short for a message");
+        Part(text, now.badChecksum - reported.badChecksum, "ignored for a bad checksum");
+        Part(text, now.otherMessage - reported.otherMessage, "ignored as not message 65");
+        Part(text, now.rateLimited - reported.rateLimited, "over the answer rate limit");
+        Part(text, now.unlogged - reported.unlogged, "answered without a line of their own");
+        if (!text.empty())
+            std::fprintf(log, "%s in the last %u ms: %s\n", LogTime().c_str(), tick - lastSummary,
+                         text.c_str());
+        reported = now;
+        lastSummary = tick;
+    }
     std::fflush(log);
 }

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "gamelink/datagram_header.h"
+#include "metrics_endpoint.h"
 #include "version_answer.h"
 
 namespace {
@@ -20,11 +21,35 @@ bool ParseNumber(const std::string& text, unsigned long long max, unsigned long 
     return true;
 }
 
+// A version number, 0 to 4294967295, and the flag that says it was given.
+bool ParseVersionInto(const std::string& text, uint32_t* version, bool* given) {
+    unsigned long long number = 0;
+    if (!ParseNumber(text, 0xFFFFFFFFull, &number)) return false;
+    *version = uint32_t(number);
+    *given = true;
+    return true;
+}
+
 bool ParseVersion(const std::string& text, ServerConfig* config) {
-    unsigned long long version = 0;
-    if (!ParseNumber(text, 0xFFFFFFFFull, &version)) return false;
-    config->version = uint32_t(version);
-    config->versionSet = true;
+    return ParseVersionInto(text, &config->version, &config->versionSet);
+}
+
+bool ParsePreviousVersion(const std::string& text, ServerConfig* config) {
+    return ParseVersionInto(text, &config->previousVersion, &config->previousVersionSet);
+}
+
+bool ParseRollout(const std::string& text, ServerConfig* config) {
+    unsigned long long percent = 0;
+    if (!ParseNumber(text, 100, &percent)) return false;
+    config->rolloutPercent = uint32_t(percent);
+    return true;
+}
+
+bool ParseMetrics(const std::string& text, ServerConfig* config) {
+    std::string address;
+    uint16_t port = 0;
+    if (!MetricsEndpoint::Parse(text, &address, &port)) return false;
+    config->metricsAddress = text;
     return true;
 }
 
@@ -82,8 +107,18 @@ bool ParseConfigText(const std::string& text, ServerConfig* config, std::string*
                 config->patchServers.push_back(server);
                 continue;
             }
+        } else if (key == "rollout") {
+            if (ParseRollout(value, config)) continue;
+            problem = "rollout must be a percentage from 0 to 100";
+        } else if (key == "previous-version") {
+            if (ParsePreviousVersion(value, config)) continue;
+            problem = "previous-version must be a number from 0 to 4294967295";
+        } else if (key == "metrics") {
+            if (ParseMetrics(value, config)) continue;
+            problem = "metrics must be IPV4ADDRESS:PORT";
         } else {
-            problem = "unknown setting \"" + key + "\" (version, patch-server)";
+            problem = "unknown setting \"" + key +
+                      "\" (version, patch-server, rollout, previous-version, metrics)";
         }
         *error = "line " + std::to_string(number) + ": " + problem;
         return false;
@@ -132,6 +167,9 @@ bool ParseArguments(int argc, const char* const* argv, ServerConfig* config, std
         } else if (option == "--patch-server") {
             if (!ParsePatchServer(value, &server, error)) return false;
             config->patchServers.push_back(server);
+        } else if (option == "--rollout" && ParseRollout(value, config)) {
+        } else if (option == "--previous-version" && ParsePreviousVersion(value, config)) {
+        } else if (option == "--metrics" && ParseMetrics(value, config)) {
         } else if (option == "--config") {
             if (!LoadConfigFile(value, config, error)) return false;
         } else {
@@ -145,6 +183,12 @@ bool ParseArguments(int argc, const char* const* argv, ServerConfig* config, std
 bool ValidateConfig(const ServerConfig& config, std::string* error) {
     if (!config.versionSet) {
         *error = "no version given (--version N or \"version N\" in the config file)";
+        return false;
+    }
+    if (config.rolloutPercent < 100 && !config.previousVersionSet) {
+        *error =
+            "a rollout below 100 % needs the version the other players keep "
+            "(--previous-version N or \"previous-version N\" in the config file)";
         return false;
     }
     // The count travels in 16 bits and the whole answer in one message.

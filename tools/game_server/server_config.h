@@ -32,6 +32,12 @@ struct ServerConfig {
     bool versionSet = false;
     std::vector<ListedPatchServer> patchServers;
     uint32_t rateLimit = kDefaultRateLimit;  // 0: none
+    // The share of players (by address) told `version`; the rest are told
+    // `previousVersion`.
+    uint32_t rolloutPercent = 100;
+    uint32_t previousVersion = 0;
+    bool previousVersionSet = false;
+    std::string metricsAddress;  // "ADDRESS:PORT"; empty: no metrics
     bool help = false;
 };
 
@@ -43,6 +49,9 @@ bool ParseArguments(int argc, const char* const* argv, ServerConfig* config, std
 // Reads a configuration file: one setting per line,
 //   version N
 //   patch-server HOST:PORT
+//   rollout PERCENT
+//   previous-version N
+//   metrics ADDRESS:PORT
 // with blank lines and lines starting with # ignored. False with `error`
 // (naming the line) on anything else.
 bool LoadConfigFile(const std::string& path, ServerConfig* config, std::string* error);
@@ -51,6 +60,7 @@ bool ParseConfigText(const std::string& text, ServerConfig* config, std::string*
 // "HOST:PORT" with a host of 1..99 characters and a port of 1..65535.
 bool ParsePatchServer(const std::string& text, ListedPatchServer* server, std::string* error);
 
-// A complete configuration: a version is given and the answer fits one
-// game-link message. False with `error` otherwise.
+// A complete configuration: a version is given (and a previous version for
+// a rollout below 100 %) and the answer fits one game-link message. False
+// with `error` otherwise.
 bool ValidateConfig(const ServerConfig& config, std::string* error);

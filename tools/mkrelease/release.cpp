@@ -190,9 +190,21 @@ std::string BuildStep(const fs::path& trees, const fs::path& out, StepResult& re
         reported = done;
     };
     Clock::time_point start = Clock::now();
-    result.patchBytes = patchlib::PatchBuilder::Build(trees / std::to_string(step.from),
-                                                      trees / std::to_string(step.to), file, build)
-                            .patchBytes;
+    // Built beside its place and moved in whole: a patch server serving
+    // this directory never opens half a patch.
+    fs::path temp = file;
+    temp += ".tmp";
+    try {
+        result.patchBytes =
+            patchlib::PatchBuilder::Build(trees / std::to_string(step.from),
+                                          trees / std::to_string(step.to), temp, build)
+                .patchBytes;
+        fs::rename(temp, file);
+    } catch (...) {
+        std::error_code ignored;
+        fs::remove(temp, ignored);
+        throw;
+    }
     result.seconds = SecondsSince(start);
     result.built = true;
     progress.Add(0, true);

@@ -6,12 +6,9 @@
 
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "names/windows_names.h"
-
-Catalogue::~Catalogue() {
-    for (auto& entry : steps_) ::close(entry.second.fd);
-}
 
 bool Catalogue::Load(const std::string& dir, std::string* error) {
     std::ifstream manifest(dir + "/manifest.txt");
@@ -39,28 +36,25 @@ bool Catalogue::Load(const std::string& dir, std::string* error) {
             return false;
         }
         std::string path = dir + "/" + step.name;
-        step.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        step.file.Reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         struct stat info;
-        if (step.fd < 0 || ::fstat(step.fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        if (!step.file.Valid() || ::fstat(step.file.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
             uint64_t(info.st_size) > 0xFFFFFFFFu) {
-            if (step.fd >= 0) ::close(step.fd);
             *error = "cannot serve " + path + " (missing, not a file or over 4 GB)";
             return false;
         }
         step.size = uint32_t(info.st_size);
         // Several steps from one version: the one that goes furthest is
         // served (a direct patch beside the chain).
-        auto [place, added] = steps_.emplace(step.from, step);
+        auto [place, added] = steps_.try_emplace(step.from, std::move(step));
         if (added) continue;
         PatchStep& kept = place->second;
         if (kept.to == step.to) {
-            ::close(step.fd);
             *error = "manifest line " + std::to_string(number) + ": a second step from " +
                      std::to_string(step.from) + " to " + std::to_string(step.to);
             return false;
         }
-        if (kept.to < step.to) std::swap(kept, step);
-        ::close(step.fd);  // the step not served
+        if (kept.to < step.to) std::swap(kept, step);  // the other one closes
     }
     return true;
 }

@@ -6,10 +6,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "catalogue.h"
+#include "metrics_endpoint.h"
+#include "metrics_text.h"
 #include "patch_server.h"
+#include "signals.h"
 
 namespace {
 
@@ -34,6 +39,12 @@ const char kHelp[] =
     "  --alternative H:P    another patch server named in every refusal (repeatable,\n"
     "                       in order)\n"
     "  --idle-seconds N     drop a client silent for N seconds (default 60)\n"
+    "  --max-connections N  connections open at once, refused ones included (default\n"
+    "                       max-clients + max-clients/4 + 16); more wait in the\n"
+    "                       listen backlog. A refused client is closed as soon as\n"
+    "                       its refusal is sent.\n"
+    "  --metrics A:P        serve Prometheus metrics over HTTP at http://A:P/metrics\n"
+    "                       (A an IPv4 address; port 0 picks a free one)\n"
     "  --help               this text\n"
     "\n"
     "manifest.txt, one version step per line:\n"
@@ -51,9 +62,36 @@ const char kHelp[] =
     "\n"
     "A version with no step is refused with reason 1 (no valid patch).\n"
     "On start the server prints \"listening on ADDRESS:PORT\"; then one line per\n"
-    "client when it goes: its address and what it got.\n";
+    "client when it goes, starting with the UTC time: its address and what it got.\n"
+    "\n"
+    "SIGHUP, or a change of manifest.txt (looked at once a second), loads the\n"
+    "catalogue again: new clients get the new steps, downloads in flight finish\n"
+    "from the files they opened. A manifest that cannot be served is logged and\n"
+    "the last catalogue stays. SIGINT or SIGTERM stops the server.\n";
 
-void OnSignal(int) { PatchServer::Stop(); }
+void OnStop(int) { PatchServer::Stop(); }
+void OnHangUp(int) { PatchServer::RequestReload(); }
+
+std::string RenderMetrics(const PatchServerStats& stats) {
+    MetricsText page;
+    page.Counter("patch_server_downloads_started_total", "Downloads from offset 0.",
+                 stats.downloadsStarted);
+    page.Counter("patch_server_downloads_resumed_total", "Downloads from a later offset.",
+                 stats.downloadsResumed);
+    page.Counter("patch_server_downloads_completed_total", "Downloads sent to the end.",
+                 stats.downloadsCompleted);
+    page.Counter("patch_server_sent_bytes_total", "Bytes of patch files sent.", stats.bytesSent);
+    page.Counters("patch_server_refusals_total", "Clients refused, by reason.", "reason",
+                  {{"no_patch", stats.refusedNoPatch},
+                   {"server_full", stats.refusedFull},
+                   {"per_address", stats.refusedPerAddress}});
+    page.Counter("patch_server_accept_backoffs_total",
+                 "Pauses of the listener for want of descriptors.", stats.acceptBackoffs);
+    page.Counter("patch_server_catalogue_reloads_total", "Catalogues loaded after the first.",
+                 stats.catalogueReloads);
+    page.Gauge("patch_server_clients_connected", "Connections open now.", stats.connectedNow);
+    return page.Text();
+}
 
 bool ParseNumber(const char* text, unsigned long max, unsigned long* value) {
     char* end = nullptr;
@@ -83,6 +121,8 @@ int Usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
     ServerOptions options;
+    std::string metricsAddress, metricsHost;
+    uint16_t metricsPort = 0;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help") {
@@ -105,6 +145,12 @@ int main(int argc, char** argv) {
         } else if (arg == "--idle-seconds" && ParseNumber(value, 86400, &number) && number > 0) {
             options.idleSeconds = int(number);
         } else if (arg == "--alternative" && ParseAlternative(value, &options)) {
+        } else if (arg == "--max-connections" && ParseNumber(value, 1000000, &number) &&
+                   number > 0) {
+            options.maxConnections = number;
+        } else if (arg == "--metrics" &&
+                   MetricsEndpoint::Parse(value, &metricsHost, &metricsPort)) {
+            metricsAddress = value;
         } else {
             return Usage("bad option or value: " + arg + " " + value);
         }
@@ -116,9 +162,9 @@ int main(int argc, char** argv) {
         refusalSize += 4 + alternative.second.size();
     if (refusalSize > 2500) return Usage("the alternatives do not fit one refusal (2500 bytes)");
 
-    Catalogue catalogue;
+    auto catalogue = std::make_shared<Catalogue>();
     std::string error;
-    if (!catalogue.Load(options.catalogueDir, &error)) {
+    if (!catalogue->Load(options.catalogueDir, &error)) {
         std::fprintf(stderr, "patch_server: %s\n", error.c_str());
         return 1;
     }
@@ -128,17 +174,25 @@ int main(int argc, char** argv) {
         limit.rlim_cur = limit.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &limit);
     }
-    ::signal(SIGPIPE, SIG_IGN);
-    ::signal(SIGINT, OnSignal);
-    ::signal(SIGTERM, OnSignal);
+    IgnoreSignal(SIGPIPE);
+    OnSignal(SIGINT, OnStop);
+    OnSignal(SIGTERM, OnStop);
+    OnSignal(SIGHUP, OnHangUp);
 
-    PatchServer server(options, catalogue);
+    const size_t steps = catalogue->Size();
+    PatchServer server(options, std::move(catalogue));
     if (!server.Listen(&error)) {
         std::fprintf(stderr, "patch_server: %s\n", error.c_str());
         return 1;
     }
+    MetricsEndpoint metrics([&server] { return RenderMetrics(server.Stats()); });
+    if (!metricsAddress.empty() && !metrics.Start(metricsAddress, &error)) {
+        std::fprintf(stderr, "patch_server: %s\n", error.c_str());
+        return 1;
+    }
     std::printf("listening on %s:%u (%zu steps)\n", options.bindAddress.c_str(), server.Port(),
-                catalogue.Size());
+                steps);
+    if (!metricsAddress.empty()) std::printf("metrics on port %u\n", metrics.Port());
     std::fflush(stdout);
     server.Run();
     return 0;

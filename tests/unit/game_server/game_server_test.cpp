@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
+#include <map>
 #include <optional>
 #include <sstream>
 
+#include "announcement.h"
 #include "packet/kvn_packet.h"
 #include "request_handler.h"
 #include "server_config.h"
@@ -26,7 +28,7 @@ TEST(GameServer, TheAnswerByteForByte) {
 }
 
 TEST(GameServer, OnlyAnIntactMessage65IsAnswered) {
-    RequestHandler handler{VersionAnswer(12, {{"p.example", 11679}}), 0};
+    RequestHandler handler{Announcement(12, 0, 100, {{"p.example", 11679}}), 0};
     for (auto [request, answered] : std::vector<std::pair<Bytes, bool>>{
              // under seed 1
              {{0x01, 0x00, 0x41, 0x00, 0x92, 0xF2}, true},
@@ -49,7 +51,7 @@ TEST(GameServer, OnlyAnIntactMessage65IsAnswered) {
 
 TEST(GameServer, AnswersAreLimitedPerAddressAllItsPortsTogether) {
     const Bytes request = {0x01, 0x00, 0x41, 0x00, 0x92, 0xF2};
-    RequestHandler handler{VersionAnswer(1, {}), 2};  // a burst of 2, then one every 500 ms
+    RequestHandler handler{Announcement(1, 0, 100, {}), 2};  // a burst of 2, then one every 500 ms
     // Port, address 10.0.0.1 or .2, milliseconds (the tick wraps at 512).
     const uint32_t asks[][3] = {{1, 1, 0},   {2, 1, 0},   {1, 1, 0},    {1, 2, 0},   {1, 1, 499},
                                 {2, 1, 500}, {1, 1, 500}, {1, 1, 1000}, {1, 1, 1000}};
@@ -61,6 +63,36 @@ TEST(GameServer, AnswersAreLimitedPerAddressAllItsPortsTogether) {
         answered.push_back(handler.Handle(from, 0xFFFFFE00u + ms, request.data(), 6).answered);
     }
     EXPECT_EQ(answered, (std::vector<bool>{1, 1, 0, 1, 0, 1, 0, 1, 0}));
+}
+
+// 10,000 askers: the rollout's share hears the newest version, a wider
+// rollout keeps everyone a narrower one had, each list is the configured one
+// rotated, and the four servers head about a quarter of the lists each.
+TEST(GameServer, RolloutAndServerOrderDependOnlyOnTheAskersAddress) {
+    const std::vector<ListedPatchServer> servers = {{"a", 1}, {"b", 2}, {"c", 3}, {"d", 4}};
+    for (uint32_t percent : {0u, 10u, 30u, 100u}) {
+        const Announcement told(9, 8, percent, servers);
+        const Announcement wider(9, 8, percent + 20, servers);
+        size_t newest = 0;
+        std::map<std::string, size_t> first;
+        for (uint32_t i = 0; i < 10000; ++i) {
+            const uint32_t address = htonl(0x0A000000 + i * 7);
+            const VersionAnswer answer = told.For(address);
+            ASSERT_TRUE(answer.Version() == 9 || answer.Version() == 8);
+            newest += answer.Version() == 9;
+            if (answer.Version() == 9) {
+                ASSERT_EQ(wider.For(address).Version(), 9u);
+            }
+            ASSERT_EQ(answer.EncodeWithSeed(1), told.For(address).EncodeWithSeed(1));
+            const auto& order = answer.Servers();
+            const size_t start = size_t(order[0].port - 1);
+            for (size_t k = 0; k < servers.size(); ++k)
+                ASSERT_EQ(order[k], servers[(start + k) % servers.size()]);
+            ++first[order[0].host];
+        }
+        EXPECT_NEAR(double(newest), percent * 100.0, 300) << percent;
+        for (const auto& [host, count] : first) EXPECT_NEAR(double(count), 2500, 250) << host;
+    }
 }
 
 // Options as an operator types them, the words split at blanks; nothing
@@ -89,12 +121,15 @@ TEST(GameServer, GoodConfigurationIsTakenAndBadIsRefused) {
     config = Accepted("--port 0 --bind 0.0.0.0 --version 0 --rate-limit 0 --patch-server " +
                       host99 + ":1");
     ASSERT_TRUE(config && config->rateLimit == 0);
+    config = Accepted("--version 9 --rollout 30 --previous-version 8");
+    ASSERT_TRUE(config && config->rolloutPercent == 30 && config->previousVersion == 8);
     EXPECT_FALSE(Accepted("--port 1"));  // no version
     for (const std::string& bad : std::vector<std::string>{
              "--version", "--version 4294967296", "--version -1", "--version 7x", "--port 65536",
              "--rate-limit -1", "--frobnicate 1", "--patch-server nohost", "--patch-server h:0",
              "--patch-server h:70000", "--patch-server :1", "--patch-server " + host99 + "h:1",
-             "--config /nonexistent/game_server.conf"})
+             "--config /nonexistent/game_server.conf", "--rollout 30", "--rollout 101",
+             "--rollout 30 --previous-version x", "--metrics localhost:9100"})
         EXPECT_FALSE(Accepted("--version 1 " + bad)) << bad;
     // 12 bytes ahead of the list and 5 per one-letter server: 13,102 fit
     // the 65,523 bytes of one message, 13,103 do not.

@@ -134,19 +134,22 @@ TEST_F(ReferenceServer, RefusesWithTheReasonAndTheAlternativesInOrder) {
     const std::string alternatives =
         U16(2) + U16(11680) + U16(9) + "a.example" + U16(7) + U16(8) + "10.0.0.1";
     int first = Dial();
-    EXPECT_TRUE(Greeted(first));  // it holds a place until it goes
+    EXPECT_TRUE(Greeted(first));
     send(first, U32(3).data(), 4, 0);
     const size_t size = 5 + alternatives.size();
     EXPECT_EQ(Read(first, size), U32(0) + '\1' + alternatives);  // no step for version 3
+    // The server closed it with its refusal: its place is free again.
     int second = Dial();
     EXPECT_TRUE(Greeted(second));
+    int fourth = Dial();
+    EXPECT_TRUE(Greeted(fourth));
     int third = Dial();
     EXPECT_EQ(Read(third, size), U32(0) + '\2' + alternatives);  // its address has two
     int other = Dial("127.0.0.2");
     EXPECT_TRUE(Greeted(other));  // the last place
     int full = Dial("127.0.0.3");
     EXPECT_EQ(Read(full, size), U32(0) + '\2' + alternatives);
-    for (int fd : {first, second, third, other, full}) close(fd);
+    for (int fd : {first, second, fourth, third, other, full}) close(fd);
     // Places come free as clients go, the address's too.
     bool greeted = false;
     for (int tries = 0; tries < 100 && !greeted; ++tries) {
