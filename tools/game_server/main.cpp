@@ -5,6 +5,7 @@
 #include <string>
 
 #include "game_server.h"
+#include "mrl_version.h"
 #include "platform/time.h"
 #include "request_handler.h"
 #include "server_config.h"
@@ -13,7 +14,8 @@
 namespace {
 
 const char kHelp[] =
-    "Usage: game_server --version N [options]\n"
+    "Usage: game_server --announce N [options]\n"
+    "  or:  game_server --config FILE [options]\n"
     "\n"
     "A reference game server for Mirelands Auto Update. It listens on a UDP port\n"
     "for the updater's version question (game-link message 65) and answers each\n"
@@ -23,8 +25,8 @@ const char kHelp[] =
     "logged).\n"
     "\n"
     "Options:\n"
-    "  --version N            client version to announce, 0 to 4294967295 (required,\n"
-    "                         here or in the config file)\n"
+    "  --announce N           client version to announce, 0 to 4294967295 (required,\n"
+    "                         here or as \"version N\" in the config file)\n"
     "  --patch-server H:P     a patch server to list: host name or dotted address\n"
     "                         (1 to 99 characters) and TCP port; repeatable, listed\n"
     "                         in the order given\n"
@@ -37,6 +39,7 @@ const char kHelp[] =
     "                         together (default 10; 0 for no limit); a message 65\n"
     "                         beyond it is ignored (and logged)\n"
     "  --help                 this text\n"
+    "  --version              the version of this build\n"
     "\n"
     "Config file, one setting per line; blank lines and lines starting with #\n"
     "are ignored:\n"
@@ -67,6 +70,10 @@ int main(int argc, char** argv) {
     if (!ParseArguments(argc, argv, &config, &error)) return Usage(error);
     if (config.help) {
         std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (config.showVersion) {
+        std::printf("game_server (%s) %s\n", MRL_PRODUCT_NAME, MRL_VERSION_TEXT);
         return 0;
     }
     if (!ValidateConfig(config, &error)) return Usage(error);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "catalogue.h"
+#include "mrl_version.h"
 #include "patch_server.h"
 
 namespace {
@@ -35,6 +36,7 @@ const char kHelp[] =
     "                       in order)\n"
     "  --idle-seconds N     drop a client silent for N seconds (default 60)\n"
     "  --help               this text\n"
+    "  --version            the version of this build\n"
     "\n"
     "manifest.txt, one version step per line:\n"
     "  FROM TO FILE\n"
@@ -87,6 +89,10 @@ int main(int argc, char** argv) {
         std::string arg = argv[i];
         if (arg == "--help") {
             std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("patch_server (%s) %s\n", MRL_PRODUCT_NAME, MRL_VERSION_TEXT);
             return 0;
         }
         if (i + 1 >= argc) return Usage("missing value after " + arg);
