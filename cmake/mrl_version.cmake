@@ -8,6 +8,8 @@ foreach(part MAJOR MINOR PATCH TWEAK)
     set(MRL_VERSION_${part} 0)
   endif()
 endforeach()
+set(MRL_VERSION_QUAD
+    "${MRL_VERSION_MAJOR}.${MRL_VERSION_MINOR}.${MRL_VERSION_PATCH}.${MRL_VERSION_TWEAK}")
 set(MRL_GENERATED_DIR ${PROJECT_BINARY_DIR}/generated)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/mrl_version.h.in ${MRL_GENERATED_DIR}/mrl_version.h @ONLY)
 
