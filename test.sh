@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: native unit tests (also under ASan+UBSan and TSan), the
 # fuzzers for a short budget, the Windows unit tests and the functional
-# tests under Wine, and the 32-bit build with its PATCHW32.dll suite.
+# tests under Wine, the 32-bit build with its PATCHW32.dll suite, and the
+# packages (built, installed, run and removed).
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh
@@ -20,4 +21,7 @@ echo "== functional tests under Wine"
 # Two workers: each test has its own Wine prefix, and most of a test is
 # waiting on the program under test.
 /usr/bin/python3 -m pytest tests/functional -q -p no:cacheprovider -n 2 --basetemp=build/functional
+echo "== packages: the zips and the .deb, installed, run under Wine and removed"
+scripts/package.sh
+/usr/bin/python3 -m pytest tests/package -q -p no:cacheprovider
 wineserver -k 2>/dev/null || true

@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   wine64 fonts-wine fontconfig xvfb xauth python3 python3-pytest python3-pytest-xdist imagemagick
   x11-apps libcpp-httplib-dev python3-prometheus-client
+  help2man dpkg-dev systemd   # the kit: man pages, the .deb's dependencies, unit checks
 )
 
 missing=()

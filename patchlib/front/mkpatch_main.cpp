@@ -15,13 +15,14 @@
 #include "common/patch_error.h"
 #include "format/patch_reader.h"
 #include "format/patch_signature.h"
+#include "mrl_version.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: mkpatch [--window MB] [--key PRIVATE] [--quiet] OLD_DIR NEW_DIR OUT\n"
-    "       mkpatch keygen NAME\n"
-    "       mkpatch verify PATCH PUBLIC\n"
+    "Usage: mkpatch [--window MB] [--key PRIVATE] [--quiet] OLD_DIR NEW_DIR OUT\n"
+    "  or:  mkpatch keygen NAME\n"
+    "  or:  mkpatch verify PATCH PUBLIC\n"
     "\n"
     "Builds a patch file that turns the directory tree OLD_DIR into NEW_DIR:\n"
     "files added, removed, and changed (as a binary delta, or whole when that\n"
@@ -29,13 +30,15 @@ const char kUsage[] =
     "with PATCHW32.dll (\"OUT -u\" in the game directory). Swap OLD_DIR and\n"
     "NEW_DIR to build the downgrade file.\n"
     "\n"
-    "  --window MB  old files larger than this are matched piecewise (default\n"
-    "               128); mkpatch needs about 12 bytes of memory per window\n"
-    "               byte plus both versions of the largest changed file\n"
-    "  --key PRIVATE  sign the patch with this private key; a PATCHW32.dll built\n"
-    "               with its public key applies only patches that key signed\n"
-    "  --quiet      no progress line and no summary\n"
-    "  --help       this text\n"
+    "Options:\n"
+    "  --window MB     old files larger than this are matched piecewise (default\n"
+    "                  128); mkpatch needs about 12 bytes of memory per window\n"
+    "                  byte plus both versions of the largest changed file\n"
+    "  --key PRIVATE   sign the patch with this private key; a PATCHW32.dll built\n"
+    "                  with its public key applies only patches that key signed\n"
+    "  --quiet         no progress line and no summary\n"
+    "  --help          this text\n"
+    "  --version       the version of this build\n"
     "\n"
     "keygen writes a new ECDSA P-256 key pair: NAME.key, the private key (keep\n"
     "it offline and backed up, never in a repository) and NAME.pub, the public\n"
@@ -127,6 +130,10 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("mkpatch (%s) %s\n", MRL_PRODUCT_NAME, MRL_VERSION_TEXT);
             return 0;
         }
         if (std::strcmp(argv[i], "--quiet") == 0) {

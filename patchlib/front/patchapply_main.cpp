@@ -9,14 +9,22 @@
 
 #include "crypto/key_file.h"
 #include "apply/patch_applier.h"
+#include "mrl_version.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: patchapply [--key PUBLIC]... PATCH [DIR]\n"
-    "Applies PATCH to DIR (default: the current directory), all or nothing.\n"
-    "With --key, only a patch signed by one of the keys (PEM public key files)\n"
-    "is applied.\n"
+    "Usage: patchapply [--key PUBLIC]... PATCH [DIR]\n"
+    "\n"
+    "Applies PATCH to DIR (default: the current directory), all or nothing,\n"
+    "exactly as PATCHW32.dll does.\n"
+    "\n"
+    "Options:\n"
+    "  --key PUBLIC  apply only a patch signed by this key (a PEM public key\n"
+    "                file); repeatable\n"
+    "  --help        this text\n"
+    "  --version     the version of this build\n"
+    "\n"
     "Exit code: 0 applied, otherwise the library's result code.\n";
 
 }  // namespace
@@ -27,6 +35,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("patchapply (%s) %s\n", MRL_PRODUCT_NAME, MRL_VERSION_TEXT);
             return 0;
         } else if (std::strcmp(argv[i], "--key") == 0 && i + 1 < argc) {
             try {

@@ -220,7 +220,7 @@ std::vector<Outcome> RunFleet(const fs::path& catalogue, size_t players,
         patch.push_back(
             Spawn({PATCH_SERVER_PATH, "--catalogue", catalogue.string(), "--port", "0",
                    "--max-clients", std::to_string(places[s]), "--max-per-address", "0"}));
-    std::vector<std::string> game = {GAME_SERVER_PATH, "--version", "2", "--port", "0"};
+    std::vector<std::string> game = {GAME_SERVER_PATH, "--announce", "2", "--port", "0"};
     for (const Child& child : patch) {
         game.push_back("--patch-server");
         game.push_back("127.0.0.1:" + std::to_string(child.port));

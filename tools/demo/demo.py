@@ -288,7 +288,7 @@ def main():
     patch_server = Server("tools/patch_server/patch_server",
                           ["--catalogue", str(release), "--bind", "127.0.0.1"])
     game = Server("tools/game_server/game_server",
-                  ["--version", str(NEWEST), "--patch-server", f"127.0.0.1:{patch_server.port}"])
+                  ["--announce", str(NEWEST), "--patch-server", f"127.0.0.1:{patch_server.port}"])
     tap = wire_tap.WireTap(("127.0.0.1", game.port))
     say("\n== Reference servers on loopback")
     say(f"  patch server (tools/patch_server): port {patch_server.port}, catalogue "

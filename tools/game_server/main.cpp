@@ -10,6 +10,7 @@
 #include "log_time.h"
 #include "metrics_endpoint.h"
 #include "metrics_text.h"
+#include "mrl_version.h"
 #include "platform/time.h"
 #include "request_handler.h"
 #include "server_config.h"
@@ -18,7 +19,8 @@
 namespace {
 
 const char kHelp[] =
-    "Usage: game_server --version N [options]\n"
+    "Usage: game_server --announce N [options]\n"
+    "  or:  game_server --config FILE [options]\n"
     "\n"
     "A reference game server for Mirelands Auto Update. It listens on a UDP port\n"
     "for the updater's version question (game-link message 65) and answers each\n"
@@ -28,8 +30,8 @@ const char kHelp[] =
     "counted).\n"
     "\n"
     "Options:\n"
-    "  --version N            client version to announce, 0 to 4294967295 (required,\n"
-    "                         here or in the config file)\n"
+    "  --announce N           client version to announce, 0 to 4294967295 (required,\n"
+    "                         here or as \"version N\" in the config file)\n"
     "  --patch-server H:P     a patch server to list: host name or dotted address\n"
     "                         (1 to 99 characters) and TCP port; repeatable, listed\n"
     "                         in the order given\n"
@@ -41,16 +43,18 @@ const char kHelp[] =
     "  --rate-limit N         answers a second to one IPv4 address, all its ports\n"
     "                         together (default 10; 0 for no limit); a message 65\n"
     "                         beyond it is ignored (and counted)\n"
-    "  --rollout PERCENT      announce --version to PERCENT % of the players (0 to\n"
-    "                         100, default 100), chosen by IPv4 address so that a\n"
-    "                         player keeps its answer and a wider rollout keeps\n"
-    "                         the players a narrower one had; the rest hear\n"
+    "  --rollout PERCENT      announce the --announce version to PERCENT % of the\n"
+    "                         players (0 to 100, default 100), chosen by IPv4\n"
+    "                         address so that a player keeps its answer and a\n"
+    "                         wider rollout keeps the players a narrower one had;\n"
+    "                         the rest hear\n"
     "                         --previous-version\n"
     "  --previous-version N   the version the players outside the rollout keep\n"
     "                         (required with a rollout below 100)\n"
     "  --metrics A:P          serve Prometheus metrics over HTTP at http://A:P/metrics\n"
     "                         (A an IPv4 address; port 0 picks a free one)\n"
     "  --help                 this text\n"
+    "  --version              the version of this build\n"
     "\n"
     "Config file, one setting per line; blank lines and lines starting with #\n"
     "are ignored:\n"
@@ -127,6 +131,10 @@ int main(int argc, char** argv) {
     if (!ParseArguments(argc, argv, &config, &error)) return Usage(error);
     if (config.help) {
         std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (config.showVersion) {
+        std::printf("game_server (%s) %s\n", MRL_PRODUCT_NAME, MRL_VERSION_TEXT);
         return 0;
     }
     if (!ValidateConfig(config, &error)) return Usage(error);

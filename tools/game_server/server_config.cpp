@@ -148,6 +148,14 @@ bool ParseArguments(int argc, const char* const* argv, ServerConfig* config, std
             config->help = true;
             return true;
         }
+        if (option == "--version") {
+            if (i + 1 < argc) {
+                *error = "--version takes no value; the version to announce is --announce N";
+                return false;
+            }
+            config->showVersion = true;
+            return true;
+        }
         if (i + 1 >= argc) {
             *error = "missing value after " + option;
             return false;
@@ -163,7 +171,7 @@ bool ParseArguments(int argc, const char* const* argv, ServerConfig* config, std
             config->rateLimit = uint32_t(number);
         } else if (option == "--bind") {
             config->bindAddress = value;
-        } else if (option == "--version" && ParseVersion(value, config)) {
+        } else if (option == "--announce" && ParseVersion(value, config)) {
         } else if (option == "--patch-server") {
             if (!ParsePatchServer(value, &server, error)) return false;
             config->patchServers.push_back(server);
@@ -182,7 +190,7 @@ bool ParseArguments(int argc, const char* const* argv, ServerConfig* config, std
 
 bool ValidateConfig(const ServerConfig& config, std::string* error) {
     if (!config.versionSet) {
-        *error = "no version given (--version N or \"version N\" in the config file)";
+        *error = "no version given (--announce N or \"version N\" in the config file)";
         return false;
     }
     if (config.rolloutPercent < 100 && !config.previousVersionSet) {

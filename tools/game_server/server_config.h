@@ -39,11 +39,14 @@ struct ServerConfig {
     bool previousVersionSet = false;
     std::string metricsAddress;  // "ADDRESS:PORT"; empty: no metrics
     bool help = false;
+    bool showVersion = false;  // --version: print this build's version and stop
 };
 
 // Reads the options (argv[1..]); false with `error` set on a bad option or
 // value. A --config file is read where it stands, so later options add to
-// its list (and a later --version overrides its version).
+// its list (and a later --announce overrides its version). --version takes
+// no value: the version to announce is --announce N, and an old command line
+// "--version N" is refused rather than taken for a request of ours.
 bool ParseArguments(int argc, const char* const* argv, ServerConfig* config, std::string* error);
 
 // Reads a configuration file: one setting per line,

@@ -10,6 +10,7 @@
 
 #include "crypto/key_file.h"
 #include "format/patch_signature.h"
+#include "mrl_version.h"
 #include "release.h"
 
 #ifdef _WIN32
@@ -23,7 +24,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: mkrelease [--jobs N] [--direct K] [--key PRIVATE] TREES OUT\n"
+    "Usage: mkrelease [--jobs N] [--direct K] [--key PRIVATE] TREES OUT\n"
     "\n"
     "TREES/1, TREES/2, ... each hold the complete game tree of one version\n"
     "(consecutive numbers; the highest is the newest). mkrelease writes into\n"
@@ -32,12 +33,16 @@ const char kUsage[] =
     "directory. A step is built again only when one of its trees or its file\n"
     "changed since the last run (OUT/mkrelease.state).\n"
     "\n"
-    "  --jobs N    steps built at once (default: the machine's cores)\n"
-    "  --direct K  also NtoLATEST.rtp for the K versions before the newest,\n"
-    "              listed in the manifest: those players fetch one patch\n"
-    "  --key PRIVATE  sign every patch, downgrade files included, with this\n"
-    "              private key (mkpatch keygen); a new key rebuilds them all\n"
-    "  --help      this text\n";
+    "Options:\n"
+    "  --jobs N        steps built at once (default: the machine's cores)\n"
+    "  --direct K      also NtoLATEST.rtp for the K versions before the newest,\n"
+    "                  listed in the manifest: those players fetch one patch\n"
+    "  --key PRIVATE   sign every patch, downgrade files included, with this\n"
+    "                  private key (mkpatch keygen); a new key rebuilds them all\n"
+    "  --help          this text\n"
+    "  --version       the version of this build\n"
+    "\n"
+    "Exit code: 0 built, 2 bad usage or input (nothing built), 1 a step failed.\n";
 
 int Usage(const std::string& problem) {
     std::fprintf(stderr, "mkrelease: %s\n%s", problem.c_str(), kUsage);
@@ -119,6 +124,9 @@ int main(int argc, char** argv) {
         unsigned long value = 0;
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("mkrelease (%s) %s\n", MRL_PRODUCT_NAME, MRL_VERSION_TEXT);
             return 0;
         } else if (arg == "--jobs" && i + 1 < argc) {
             if (!ParseCount(argv[++i], 1024, &value) || value == 0)

@@ -13,6 +13,7 @@
 #include "catalogue.h"
 #include "metrics_endpoint.h"
 #include "metrics_text.h"
+#include "mrl_version.h"
 #include "patch_server.h"
 #include "signals.h"
 
@@ -46,6 +47,7 @@ const char kHelp[] =
     "  --metrics A:P        serve Prometheus metrics over HTTP at http://A:P/metrics\n"
     "                       (A an IPv4 address; port 0 picks a free one)\n"
     "  --help               this text\n"
+    "  --version            the version of this build\n"
     "\n"
     "manifest.txt, one version step per line:\n"
     "  FROM TO FILE\n"
@@ -127,6 +129,10 @@ int main(int argc, char** argv) {
         std::string arg = argv[i];
         if (arg == "--help") {
             std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("patch_server (%s) %s\n", MRL_PRODUCT_NAME, MRL_VERSION_TEXT);
             return 0;
         }
         if (i + 1 >= argc) return Usage("missing value after " + arg);

@@ -110,7 +110,7 @@ std::optional<ServerConfig> Accepted(const std::string& line) {
 
 TEST(GameServer, GoodConfigurationIsTakenAndBadIsRefused) {
     std::optional<ServerConfig> config =
-        Accepted("--version 4294967295 --patch-server b.example:2 --patch-server 10.1.2.3:9");
+        Accepted("--announce 4294967295 --patch-server b.example:2 --patch-server 10.1.2.3:9");
     ASSERT_TRUE(config);
     EXPECT_EQ(config->version, 4294967295u);
     EXPECT_EQ(config->port, 11677);
@@ -118,19 +118,20 @@ TEST(GameServer, GoodConfigurationIsTakenAndBadIsRefused) {
     EXPECT_EQ(config->patchServers,
               (std::vector<ListedPatchServer>{{"b.example", 2}, {"10.1.2.3", 9}}));
     std::string host99(99, 'h');
-    config = Accepted("--port 0 --bind 0.0.0.0 --version 0 --rate-limit 0 --patch-server " +
+    config = Accepted("--port 0 --bind 0.0.0.0 --announce 0 --rate-limit 0 --patch-server " +
                       host99 + ":1");
     ASSERT_TRUE(config && config->rateLimit == 0);
-    config = Accepted("--version 9 --rollout 30 --previous-version 8");
+    config = Accepted("--announce 9 --rollout 30 --previous-version 8");
     ASSERT_TRUE(config && config->rolloutPercent == 30 && config->previousVersion == 8);
     EXPECT_FALSE(Accepted("--port 1"));  // no version
     for (const std::string& bad : std::vector<std::string>{
-             "--version", "--version 4294967296", "--version -1", "--version 7x", "--port 65536",
-             "--rate-limit -1", "--frobnicate 1", "--patch-server nohost", "--patch-server h:0",
-             "--patch-server h:70000", "--patch-server :1", "--patch-server " + host99 + "h:1",
-             "--config /nonexistent/game_server.conf", "--rollout 30", "--rollout 101",
-             "--rollout 30 --previous-version x", "--metrics localhost:9100"})
-        EXPECT_FALSE(Accepted("--version 1 " + bad)) << bad;
+             "--announce", "--announce 4294967296", "--announce -1", "--announce 7x", "--version 4",
+             "--port 65536", "--rate-limit -1", "--frobnicate 1", "--patch-server nohost",
+             "--patch-server h:0", "--patch-server h:70000", "--patch-server :1",
+             "--patch-server " + host99 + "h:1", "--config /nonexistent/game_server.conf",
+             "--rollout 30", "--rollout 101", "--rollout 30 --previous-version x",
+             "--metrics localhost:9100"})
+        EXPECT_FALSE(Accepted("--announce 1 " + bad)) << bad;
     // 12 bytes ahead of the list and 5 per one-letter server: 13,102 fit
     // the 65,523 bytes of one message, 13,103 do not.
     std::string error;

@@ -134,7 +134,7 @@ TEST(PatchServerMetrics, CountDownloadsBytesAndRefusals) {
 // answer is in, both are counted.
 TEST(GameServerMetrics, CountAnswersAndWhatWasIgnored) {
     ServerProcess server;
-    ASSERT_TRUE(server.Start(GAME_SERVER_PATH, {"--version", "9", "--patch-server", "p:1", "--port",
+    ASSERT_TRUE(server.Start(GAME_SERVER_PATH, {"--announce", "9", "--patch-server", "p:1", "--port",
                                                 "0", "--metrics", "127.0.0.1:0"}));
     const uint16_t port = server.ListeningPort();
     const uint16_t metrics = MetricsPort(server);
