@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <utility>
 
 #include "common/byte_order.h"
 #include "delta/code_layout.h"
@@ -128,6 +129,33 @@ TEST_F(PatchFailure, ACutOrChangedByteIsRefusedAndTrailingBlocksSkippedUnlessNee
         EXPECT_EQ(Apply(bytes + tail), R::CorruptPatch);
     EXPECT_EQ(Apply(bytes + block + block), R::Ok);
     EXPECT_EQ(PatchApplier().Apply(dir_ / "absent", work_), R::CannotReadPatch);
+}
+
+// The patch is read through the one handle its checks used: another file
+// moved over its name, or its removal, during the apply changes nothing; its
+// bytes written over in place (refused on Windows) cannot bring in others.
+TEST_F(PatchFailure, ThePatchChangedDuringTheApplyIsNotWhatGetsApplied) {
+    WriteFile(dir_ / "evil/data/a.dat", "alpha, unsigned edition");
+    PatchBuilder::Build(dir_ / "old", dir_ / "evil", dir_ / "evil.mrl");
+    const std::pair<const char*, R> cases[] = {{"move", R::Ok}, {"remove", R::Ok},
+                                               {"overwrite", R::CorruptPatch}};
+    for (const auto& [how, result] : cases) {
+        CopyTree(dir_ / "old", work_);
+        const std::string change = how;
+        bool changed = false;
+        ApplyOptions options;
+        options.allowStep = [&](const std::string& step, const fs::path&) {
+            if (step != "create" || std::exchange(changed, true)) return true;
+            if (change == "move") fs::copy_file(dir_ / "evil.mrl", dir_ / "moved");
+            if (change == "move") fs::rename(dir_ / "moved", dir_ / "q.mrl");
+            if (change == "remove") fs::remove(dir_ / "q.mrl");
+            if (change == "overwrite") WriteFile(dir_ / "q.mrl", ReadFile(dir_ / "evil.mrl"));
+            return true;
+        };
+        EXPECT_EQ(Apply(ReadFile(patch_), options), result) << how;
+        EXPECT_NE(ReadFile(work_ / "data/a.dat"), "alpha, unsigned edition") << how;
+    }
+    EXPECT_EQ(TakeSnapshot(work_), TakeSnapshot(dir_ / "old"));
 }
 
 TEST(DeltaSections, InconsistentOnesAreRefused) {
