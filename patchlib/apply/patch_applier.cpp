@@ -92,12 +92,11 @@ private:
                          "file differs from the version this patch expects: " + entry.path);
     }
 
-    // A file we will move aside must be writable now: a file in use or marked
-    // read-only is found before anything changes.
+    // A file we will move aside must be free to move now: a file in use is
+    // found before anything changes.
     void CheckWritable(const FileJob& job) {
         Allow("open-write", job.target);
-        BinaryFile probe;
-        if (!probe.Open(job.target, BinaryFile::Mode::ReadWrite))
+        if (!CanMoveAside(job.target))
             throw PatchError(PatchResult::WriteFailed, "cannot write " + job.entry->path);
     }
 
@@ -204,8 +203,10 @@ private:
     void BuildOne(FileJob& job) {
         const PatchEntry& entry = *job.entry;
         Allow("create", job.temp);
+        // Never through a link planted after the checks; with the replaced file's
+        // permission bits or attributes.
         BinaryFile out;
-        if (!out.Open(job.temp, BinaryFile::Mode::Write))
+        if (!out.CreateNew(job.temp, job.targetExists ? &job.target : nullptr))
             throw PatchError(PatchResult::WriteFailed, "cannot create " + job.temp.u8string());
         Sha256 hash;
         uint64_t written = 0;
@@ -248,9 +249,11 @@ private:
                              "the rebuilt file does not match the patch: " + entry.path);
     }
 
+    // Our scratch names were cleared and the targets moved aside: a name that
+    // is taken now was taken by someone else, and is not replaced.
     void Move(const char* step, const fs::path& from, const fs::path& to) {
         Allow(step, from);
-        if (!MoveReplacing(from, to))
+        if (!MoveToNewName(from, to))
             throw PatchError(PatchResult::WriteFailed, "cannot move " + from.u8string());
     }
 

@@ -137,8 +137,8 @@ TEST_F(PatchFailure, ACutOrChangedByteIsRefusedAndTrailingBlocksSkippedUnlessNee
 TEST_F(PatchFailure, ThePatchChangedDuringTheApplyIsNotWhatGetsApplied) {
     WriteFile(dir_ / "evil/data/a.dat", "alpha, unsigned edition");
     PatchBuilder::Build(dir_ / "old", dir_ / "evil", dir_ / "evil.mrl");
-    const std::pair<const char*, R> cases[] = {{"move", R::Ok}, {"remove", R::Ok},
-                                               {"overwrite", R::CorruptPatch}};
+    const std::pair<const char*, R> cases[] = {
+        {"move", R::Ok}, {"remove", R::Ok}, {"overwrite", R::CorruptPatch}};
     for (const auto& [how, result] : cases) {
         CopyTree(dir_ / "old", work_);
         const std::string change = how;
@@ -156,6 +156,35 @@ TEST_F(PatchFailure, ThePatchChangedDuringTheApplyIsNotWhatGetsApplied) {
         EXPECT_NE(ReadFile(work_ / "data/a.dat"), "alpha, unsigned edition") << how;
     }
     EXPECT_EQ(TakeSnapshot(work_), TakeSnapshot(dir_ / "old"));
+}
+
+// A link planted at one of our new names after the checks is never followed.
+TEST_F(PatchFailure, ALinkPlantedAfterTheChecksIsNotFollowed) {
+    TempDir outside;
+    WriteFile(outside / "x", "theirs");
+    for (const std::string planted : {"journal", "create"}) {
+        CopyTree(dir_ / "old", work_);
+        bool done = false;
+        ApplyOptions options;
+        options.allowStep = [&](const std::string& step, const fs::path& path) {
+            if (step == planted && !std::exchange(done, true))
+                fs::create_symlink(outside / "x", path);
+            return true;
+        };
+        EXPECT_NE(PatchApplier(options).Apply(patch_, work_), R::Ok) << planted;
+        EXPECT_EQ(ReadFile(outside / "x") + ReadFile(work_ / "data/a.dat"), "theirsalpha");
+    }
+}
+
+// Removing a stale backup that is a hard link to someone's read-only file
+// leaves that file's mode as it was.
+TEST_F(PatchFailure, AHardLinkAtAScratchNameKeepsItsMode) {
+    TempDir outside;
+    WriteFile(outside / "x", "theirs");
+    fs::permissions(outside / "x", fs::perms::owner_read);
+    fs::create_hard_link(outside / "x", work_ / "data/b.dat.mrlpatch-old");
+    EXPECT_EQ(PatchApplier().Apply(patch_, work_), R::Ok);
+    EXPECT_EQ(fs::status(outside / "x").permissions(), fs::perms::owner_read);
 }
 
 TEST(DeltaSections, InconsistentOnesAreRefused) {
