@@ -58,6 +58,8 @@ TEST_F(PatchW32Applier, ThePatchIsHeldShutWhileItIsApplied) {
 TEST_F(PatchW32Applier, ALinkedDirectoryInTheInstallIsNeverFollowed) {
     const fs::path linked = fs::path(LINKED_TREE);
     ASSERT_TRUE(Attributes(linked / "link") & FILE_ATTRIBUTE_REPARSE_POINT);
+    fs::remove(linked / "outside/escaped.txt");
+    WriteFile(linked / "outside/kept.txt", "theirs");
     WriteFile(dir_ / "evil/Game.exe", "old");
     WriteFile(dir_ / "evil/link/escaped.txt", "evil");
     PatchBuilder::Build(dir_ / "old", dir_ / "evil", dir_ / "evil.rtp");
