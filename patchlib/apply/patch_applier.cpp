@@ -33,7 +33,11 @@ public:
 
     PatchResult Run(const fs::path& patchFile, std::string& message) {
         try {
-            if (!fs::is_directory(StatusOf(root_)))
+            // The directory the caller names may itself be reached through a link or
+            // junction (an install moved to another drive): only what lies inside it is
+            // checked for links.
+            std::error_code ec;
+            if (!fs::is_directory(root_, ec))
                 throw PatchError(PatchResult::TreeMismatch, "not a directory: " + root_.u8string());
             const PatchResult recovered = ApplyJournal::Recover(root_, options_.allowStep, message);
             if (recovered != PatchResult::Ok) return recovered;
