@@ -18,7 +18,8 @@ namespace {
 
 const size_t kHeaderSize = 48;
 
-// Journals of one application to the fuzz tree: written, committed, cut short.
+// Journals of one application to the fuzz tree: written, committed, cut
+// short; and one through a link.
 void WriteSeeds(const fs::path& seeds) {
     TempDir dir;
     WriteFuzzTree(dir / "tree");
@@ -38,6 +39,11 @@ void WriteSeeds(const fs::path& seeds) {
     }
     const std::string committed = ReadFile(seeds / "committed");
     WriteFile(seeds / "cut", committed.substr(0, committed.size() - 20));
+    // Not one an application writes: a record through the link, to be refused.
+    ApplyJournal hostile(dir / "tree", nullptr);
+    hostile.Add(Kind::Added, "link/x");
+    hostile.Write();
+    fs::rename(dir / "tree" / patchlib::kJournalName, seeds / "through-link");
 }
 
 }  // namespace
@@ -48,8 +54,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const auto dir =
-        fs::temp_directory_path() / ("fuzz-journal-" + std::to_string(getpid()));
+    // In memory where there is such a file system: settling syncs every directory it touches.
+    static const fs::path base =
+        fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+    static const TempDir scratch(base / ("fuzz-journal-" + std::to_string(getpid())));
+    const fs::path& dir = scratch.path;
     std::string bytes(reinterpret_cast<const char*>(data), size);
     if (size >= kHeaderSize) {
         const auto* raw = reinterpret_cast<const unsigned char*>(bytes.data());
