@@ -106,9 +106,7 @@ private:
 
     void PlanAndCheck() {
         for (const PatchEntry& entry : reader_.entries()) {
-            if (LinkOnTheWay(root_, entry.path))
-                throw PatchError(PatchResult::UnsafePath,
-                                 "a link lies on the way to " + entry.path);
+            CheckNoLink(entry);
             if (entry.IsDirectory()) {
                 fs::file_status status = StatusOf(Target(entry.path));
                 if (fs::exists(status) && !fs::is_directory(status))
@@ -138,6 +136,14 @@ private:
             ClearLeftover(job.temp);
         }
         PlanJournal();
+    }
+
+    // Checked when planning, and again right before each file is created or
+    // moved: a link that appeared since (an existing directory swapped for one)
+    // is not followed.
+    void CheckNoLink(const PatchEntry& entry) const {
+        if (LinkOnTheWay(root_, entry.path))
+            throw PatchError(PatchResult::UnsafePath, "a link lies on the way to " + entry.path);
     }
 
     bool AlreadyApplied() const {
@@ -195,8 +201,10 @@ private:
             const fs::path directory = Target(relative);
             Allow("mkdir", directory);
             std::error_code ec;
-            // Already there: the same directory named in another case.
-            if (!fs::create_directory(directory, ec) && (ec || !fs::is_directory(directory)))
+            // Already there: the same directory named in another case; never a link
+            // planted since the checks.
+            if (!fs::create_directory(directory, ec) &&
+                (ec || !fs::is_directory(StatusOf(directory))))
                 throw PatchError(PatchResult::WriteFailed,
                                  "cannot create the directory " + directory.u8string());
         }
@@ -207,6 +215,7 @@ private:
     void BuildOne(FileJob& job) {
         const PatchEntry& entry = *job.entry;
         Allow("create", job.temp);
+        CheckNoLink(entry);
         // Never through a link planted after the checks; with the replaced file's
         // permission bits or attributes.
         BinaryFile out;
@@ -263,6 +272,7 @@ private:
 
     void SwapIn() {
         for (FileJob& job : jobs_) {
+            CheckNoLink(*job.entry);
             if (job.targetExists) Move("backup", job.target, job.backup);
             if (job.entry->HasNew()) Move("install", job.temp, job.target);
         }

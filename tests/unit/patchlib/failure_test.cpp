@@ -158,21 +158,24 @@ TEST_F(PatchFailure, ThePatchChangedDuringTheApplyIsNotWhatGetsApplied) {
     EXPECT_EQ(TakeSnapshot(work_), TakeSnapshot(dir_ / "old"));
 }
 
-// A link planted at one of our new names after the checks is never followed.
+// A link planted at one of our new names, or at a directory to be made,
+// after the checks is never followed.
 TEST_F(PatchFailure, ALinkPlantedAfterTheChecksIsNotFollowed) {
     TempDir outside;
     WriteFile(outside / "x", "theirs");
-    for (const std::string planted : {"journal", "create"}) {
+    for (const std::string planted : {"journal", "create", "mkdir"}) {
         CopyTree(dir_ / "old", work_);
         bool done = false;
         ApplyOptions options;
         options.allowStep = [&](const std::string& step, const fs::path& path) {
-            if (step == planted && !std::exchange(done, true))
-                fs::create_symlink(outside / "x", path);
+            if (step != planted || std::exchange(done, true)) return true;
+            step == "mkdir" ? fs::create_directory_symlink(outside.path, path)
+                            : fs::create_symlink(outside / "x", path);
             return true;
         };
         EXPECT_NE(PatchApplier(options).Apply(patch_, work_), R::Ok) << planted;
-        EXPECT_EQ(ReadFile(outside / "x") + ReadFile(work_ / "data/a.dat"), "theirsalpha");
+        EXPECT_EQ(TakeSnapshot(outside.path), (Snapshot{{"x", "theirs"}})) << planted;
+        EXPECT_EQ(ReadFile(work_ / "data/a.dat"), "alpha") << planted;
     }
 }
 
