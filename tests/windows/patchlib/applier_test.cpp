@@ -75,9 +75,17 @@ TEST_F(PatchW32Applier, ALinkedDirectoryInTheInstallIsNeverFollowed) {
     EXPECT_EQ(ReadFile(linked / "outside/kept.txt"), "theirs");
 }
 
+// Both ways: applied, and put back over the read-only new file when the
+// commit fails.
 TEST_F(PatchW32Applier, AReplacedFileKeepsItsAttributes) {
     const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
     ASSERT_TRUE(SetFileAttributesW((game_ / "Game.exe").c_str(), kept));
+    ApplyOptions failing;
+    failing.allowStep = [](const std::string& step, const fs::path&) { return step != "commit"; };
+    EXPECT_EQ(PatchApplier(failing).Apply(patch_, game_), R::WriteFailed);
+    EXPECT_EQ(ReadFile(game_ / "Game.exe"), "old");
+    EXPECT_EQ(Attributes(game_ / "Game.exe") & kept, kept);
+    EXPECT_EQ(TakeSnapshot(game_).size(), 1u);
     ASSERT_EQ(PatchApplier().Apply(patch_, game_), R::Ok);
     EXPECT_EQ(ReadFile(game_ / "Game.exe"), "new");
     EXPECT_EQ(Attributes(game_ / "Game.exe") & kept, kept);
