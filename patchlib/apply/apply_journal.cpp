@@ -56,13 +56,14 @@ void ApplyJournal::Write() {
     bytes += records;
     if (!Allow("journal", file_))
         throw PatchError(PatchResult::WriteFailed, "cannot write the journal");
-    BinaryFile out;
-    if (out.Open(file_, BinaryFile::Mode::Write) && out.Write(bytes.data(), bytes.size()) &&
-        out.Sync() && out.Close()) {
+    // Created exclusively, never through a link, and kept open for its commit mark.
+    if (!out_.CreateNew(file_))
+        throw PatchError(PatchResult::WriteFailed, "cannot create the journal");
+    if (out_.Write(bytes.data(), bytes.size()) && out_.Sync()) {
         SyncDirectory(root_);
         return;
     }
-    out.Close();
+    out_.Close();
     RemovePlainFile(file_);
     throw PatchError(PatchResult::WriteFailed, "cannot write the journal");
 }
@@ -71,10 +72,8 @@ void ApplyJournal::Commit() {
     SyncParents();  // every move on disk before the mark that keeps them
     const std::string records = EncodeRecords();
     const std::string mark = CommitMark(Sha256::Of(records.data(), records.size()));
-    BinaryFile out;
-    if (!Allow("commit", file_) || !out.Open(file_, BinaryFile::Mode::ReadWrite) ||
-        !out.Seek(kHeaderSize + records.size()) || !out.Write(mark.data(), mark.size()) ||
-        !out.Sync() || !out.Close())
+    if (!Allow("commit", file_) || !out_.Seek(kHeaderSize + records.size()) ||
+        !out_.Write(mark.data(), mark.size()) || !out_.Sync() || !out_.Close())
         throw PatchError(PatchResult::WriteFailed, "cannot mark the journal committed");
 }
 
@@ -98,6 +97,7 @@ void ApplyJournal::SyncParents() const {
 }
 
 bool ApplyJournal::Settle(bool forward) {
+    out_.Close();  // Windows removes no file that is open without shared deletion
     bool ok = true;
     for (const Record& record : records_) {
         if (IsDirectory(record.kind)) continue;
@@ -143,11 +143,17 @@ bool ApplyJournal::Decode(const std::string& bytes, bool& committed) {
 }
 
 // Written by an application whose patch passed the path rule, a journal that
-// fails it was not written by us; nor may a link take recovery elsewhere.
+// fails it was not written by us; nor may a link take recovery elsewhere, be
+// it on the way to a recorded path or at one of our scratch names beside it.
 // (The moves and removals act on the names themselves, never through them.)
 bool ApplyJournal::IsSafeOnDisk() const {
-    for (const Record& record : records_)
+    for (const Record& record : records_) {
         if (!PatchPath::IsSafe(record.path) || LinkOnTheWay(root_, record.path)) return false;
+        const fs::path target = root_ / fs::u8path(record.path);
+        if (!IsDirectory(record.kind) && (!PlainOrAbsent(WithSuffix(target, kOldSuffix)) ||
+                                          !PlainOrAbsent(WithSuffix(target, kNewSuffix))))
+            return false;
+    }
     return true;
 }
 
@@ -156,11 +162,14 @@ PatchResult ApplyJournal::Recover(const fs::path& root, const StepFilter& allowS
     ApplyJournal journal(root, allowStep);
     const fs::file_status status = StatusOf(journal.file_);
     if (!fs::exists(status)) return PatchResult::Ok;
+    if (!fs::is_regular_file(status)) {
+        message = "a link or a directory holds the journal's name; nothing was changed";
+        return PatchResult::UnsafePath;
+    }
     std::error_code ec;
     std::string bytes;
     bool committed = false;
-    if (!fs::is_regular_file(status) ||
-        fs::file_size(journal.file_, ec) > kHeaderSize + kMaxRecords + kCommitMagic.size() + 32 ||
+    if (fs::file_size(journal.file_, ec) > kHeaderSize + kMaxRecords + kCommitMagic.size() + 32 ||
         !ReadWholeFile(journal.file_, bytes) || !journal.Decode(bytes, committed)) {
         // Cut short while it was written, before the first change: nothing to settle.
         if (journal.Remove(journal.file_)) return PatchResult::Ok;

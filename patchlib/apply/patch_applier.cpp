@@ -33,7 +33,11 @@ public:
 
     PatchResult Run(const fs::path& patchFile, std::string& message) {
         try {
-            if (!fs::is_directory(StatusOf(root_)))
+            // The directory the caller names may itself be reached through a link or
+            // junction (an install moved to another drive): only what lies inside it is
+            // checked for links.
+            std::error_code ec;
+            if (!fs::is_directory(root_, ec))
                 throw PatchError(PatchResult::TreeMismatch, "not a directory: " + root_.u8string());
             const PatchResult recovered = ApplyJournal::Recover(root_, options_.allowStep, message);
             if (recovered != PatchResult::Ok) return recovered;
@@ -92,20 +96,17 @@ private:
                          "file differs from the version this patch expects: " + entry.path);
     }
 
-    // A file we will move aside must be writable now: a file in use or marked
-    // read-only is found before anything changes.
+    // A file we will move aside must be free to move now: a file in use is
+    // found before anything changes.
     void CheckWritable(const FileJob& job) {
         Allow("open-write", job.target);
-        BinaryFile probe;
-        if (!probe.Open(job.target, BinaryFile::Mode::ReadWrite))
+        if (!CanMoveAside(job.target))
             throw PatchError(PatchResult::WriteFailed, "cannot write " + job.entry->path);
     }
 
     void PlanAndCheck() {
         for (const PatchEntry& entry : reader_.entries()) {
-            if (LinkOnTheWay(root_, entry.path))
-                throw PatchError(PatchResult::UnsafePath,
-                                 "a link lies on the way to " + entry.path);
+            CheckNoLink(entry);
             if (entry.IsDirectory()) {
                 fs::file_status status = StatusOf(Target(entry.path));
                 if (fs::exists(status) && !fs::is_directory(status))
@@ -135,6 +136,14 @@ private:
             ClearLeftover(job.temp);
         }
         PlanJournal();
+    }
+
+    // Checked when planning, and again right before each file is created or
+    // moved: a link that appeared since (an existing directory swapped for one)
+    // is not followed.
+    void CheckNoLink(const PatchEntry& entry) const {
+        if (LinkOnTheWay(root_, entry.path))
+            throw PatchError(PatchResult::UnsafePath, "a link lies on the way to " + entry.path);
     }
 
     bool AlreadyApplied() const {
@@ -192,8 +201,10 @@ private:
             const fs::path directory = Target(relative);
             Allow("mkdir", directory);
             std::error_code ec;
-            // Already there: the same directory named in another case.
-            if (!fs::create_directory(directory, ec) && (ec || !fs::is_directory(directory)))
+            // Already there: the same directory named in another case; never a link
+            // planted since the checks.
+            if (!fs::create_directory(directory, ec) &&
+                (ec || !fs::is_directory(StatusOf(directory))))
                 throw PatchError(PatchResult::WriteFailed,
                                  "cannot create the directory " + directory.u8string());
         }
@@ -204,8 +215,11 @@ private:
     void BuildOne(FileJob& job) {
         const PatchEntry& entry = *job.entry;
         Allow("create", job.temp);
+        CheckNoLink(entry);
+        // Never through a link planted after the checks; with the replaced file's
+        // permission bits or attributes.
         BinaryFile out;
-        if (!out.Open(job.temp, BinaryFile::Mode::Write))
+        if (!out.CreateNew(job.temp, job.targetExists ? &job.target : nullptr))
             throw PatchError(PatchResult::WriteFailed, "cannot create " + job.temp.u8string());
         Sha256 hash;
         uint64_t written = 0;
@@ -248,14 +262,17 @@ private:
                              "the rebuilt file does not match the patch: " + entry.path);
     }
 
+    // Our scratch names were cleared and the targets moved aside: a name that
+    // is taken now was taken by someone else, and is not replaced.
     void Move(const char* step, const fs::path& from, const fs::path& to) {
         Allow(step, from);
-        if (!MoveReplacing(from, to))
+        if (!MoveToNewName(from, to))
             throw PatchError(PatchResult::WriteFailed, "cannot move " + from.u8string());
     }
 
     void SwapIn() {
         for (FileJob& job : jobs_) {
+            CheckNoLink(*job.entry);
             if (job.targetExists) Move("backup", job.target, job.backup);
             if (job.entry->HasNew()) Move("install", job.temp, job.target);
         }

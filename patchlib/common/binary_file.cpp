@@ -1,9 +1,12 @@
 #include "common/binary_file.h"
 
 #if defined(_WIN32)
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -25,6 +28,44 @@ std::FILE* OpenFile(const std::filesystem::path& path, BinaryFile::Mode mode) {
 #endif
 }
 
+#if defined(_WIN32)
+std::FILE* CreateExclusive(const std::filesystem::path& path, const std::filesystem::path* like) {
+    const DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+    if (like) {
+        const DWORD old = GetFileAttributesW(like->c_str());
+        if (old == INVALID_FILE_ATTRIBUTES) return nullptr;
+        if (old & kKept) attributes = old & kKept;
+    }
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                attributes | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
+    std::FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
+    if (file) return file;
+    if (fd < 0)
+        CloseHandle(handle);
+    else
+        _close(fd);
+    DeleteFileW(path.c_str());
+    return nullptr;
+}
+#else
+std::FILE* CreateExclusive(const std::filesystem::path& path, const std::filesystem::path* like) {
+    struct stat old {};
+    if (like && lstat(like->c_str(), &old) != 0) return nullptr;
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    // Exactly the old bits, whatever the umask; set-id bits are not carried over.
+    std::FILE* file = nullptr;
+    if (!like || fchmod(fd, old.st_mode & 0777) == 0) file = fdopen(fd, "wb");
+    if (file) return file;
+    close(fd);
+    unlink(path.c_str());
+    return nullptr;
+}
+#endif
+
 }  // namespace
 
 BinaryFile::~BinaryFile() { Close(); }
@@ -33,6 +74,14 @@ bool BinaryFile::Open(const std::filesystem::path& path, Mode mode) {
     Close();
     file_ = OpenFile(path, mode);
     readOnly_ = positionKnown_ = mode == Mode::Read;
+    position_ = 0;
+    return file_ != nullptr;
+}
+
+bool BinaryFile::CreateNew(const std::filesystem::path& path, const std::filesystem::path* like) {
+    Close();
+    file_ = CreateExclusive(path, like);
+    readOnly_ = positionKnown_ = false;
     position_ = 0;
     return file_ != nullptr;
 }

@@ -3,6 +3,7 @@
 #include <set>
 #include <vector>
 
+#include "common/binary_file.h"
 #include "common/byte_order.h"
 #include "common/patch_error.h"
 #include "format/patch_format.h"
@@ -20,15 +21,14 @@ namespace {
 }  // namespace
 
 void PatchReader::Open(const std::filesystem::path& file, const std::vector<PublicKey>& trusted) {
-    file_ = file;
     entries_.clear();
-    BinaryFile in;
-    if (!in.Open(file, BinaryFile::Mode::Read))
+    if (!file_.Open(file))
         throw PatchError(PatchResult::CannotReadPatch, "cannot open the patch file");
-    int64_t size = in.Size();
+    int64_t size = file_.Size();
     if (size < 0) throw PatchError(PatchResult::CannotReadPatch, "cannot read the patch file");
     unsigned char header[PatchFormat::kHeaderSize + PatchFormat::kDirectoryPrefixSize];
-    if (static_cast<uint64_t>(size) < sizeof(header) || !in.ReadExact(header, sizeof(header)))
+    if (static_cast<uint64_t>(size) < sizeof(header) ||
+        !file_.ReadExactAt(0, header, sizeof(header)))
         Corrupt("the patch file is truncated");
     PatchHeader decoded = PatchFormat::DecodeHeader(header);
     version_ = decoded.version;
@@ -36,11 +36,10 @@ void PatchReader::Open(const std::filesystem::path& file, const std::vector<Publ
     if (decoded.bodyEnd > fileSize || decoded.bodyEnd < sizeof(header))
         Corrupt("the patch file is truncated");
     if (version_ == 1 && decoded.bodyEnd != fileSize) Corrupt("the patch file has trailing bytes");
-    std::vector<std::string> signatures = ReadBlocks(in, decoded.bodyEnd, fileSize);
+    std::vector<std::string> signatures = ReadBlocks(decoded.bodyEnd, fileSize);
     // Before the body is read: an untrusted patch costs nothing more.
     if (!trusted.empty()) PatchSignature::Check(header, signatures, trusted);
-    VerifyBodyHash(in, decoded.bodyEnd, decoded.bodyHash);
-    ReadDirectory(decoded.bodyEnd);
+    ReadDirectory(VerifyBodyHash(decoded.bodyEnd, decoded.bodyHash), decoded.bodyEnd);
     CheckEntries();
 }
 
@@ -48,11 +47,11 @@ void PatchReader::Open(const std::filesystem::path& file, const std::vector<Publ
 // protects its own content): a block whose kind we do not know is skipped,
 // unless it says the patch cannot be applied without it. Signature blocks
 // are kept for the signature check.
-std::vector<std::string> PatchReader::ReadBlocks(BinaryFile& in, uint64_t bodyEnd, uint64_t size) {
+std::vector<std::string> PatchReader::ReadBlocks(uint64_t bodyEnd, uint64_t size) {
     std::vector<std::string> signatures;
     for (uint64_t at = bodyEnd; at < size;) {
         unsigned char head[PatchFormat::kBlockHeaderSize];
-        if (size - at < sizeof(head) || !in.Seek(at) || !in.ReadExact(head, sizeof(head)))
+        if (size - at < sizeof(head) || !file_.ReadExactAt(at, head, sizeof(head)))
             Corrupt("the patch file has trailing bytes");
         const uint64_t length = GetLE(head + 8, 8);
         if (GetLE(head + 4, 4) & PatchFormat::kBlockNeeded)
@@ -61,7 +60,7 @@ std::vector<std::string> PatchReader::ReadBlocks(BinaryFile& in, uint64_t bodyEn
         if (GetLE(head, 4) == PatchSignature::kBlockType &&
             length == PatchSignature::kContentSize) {
             std::string content(PatchSignature::kContentSize, '\0');
-            if (!in.ReadExact(content.data(), content.size()))
+            if (!file_.ReadExactAt(at + sizeof(head), content.data(), content.size()))
                 throw PatchError(PatchResult::CannotReadPatch, "cannot read the patch file");
             signatures.push_back(std::move(content));
         }
@@ -70,39 +69,47 @@ std::vector<std::string> PatchReader::ReadBlocks(BinaryFile& in, uint64_t bodyEn
     return signatures;
 }
 
-void PatchReader::VerifyBodyHash(BinaryFile& in, uint64_t size, const Digest& expected) {
-    if (!in.Seek(PatchFormat::kHeaderSize))
-        throw PatchError(PatchResult::CannotReadPatch, "cannot read the patch file");
+// The directory is kept from the hashed bytes: what is decoded is what was verified.
+std::string PatchReader::VerifyBodyHash(uint64_t size, const Digest& expected) {
+    const uint64_t start = PatchFormat::kHeaderSize + PatchFormat::kDirectoryPrefixSize;
+    std::string directory(PatchFormat::kDirectoryPrefixSize, '\0');
+    if (!file_.ReadExactAt(PatchFormat::kHeaderSize, directory.data(), directory.size()))
+        Corrupt("the patch file is truncated");
+    const auto* prefix = reinterpret_cast<const unsigned char*>(directory.data());
+    const uint64_t compressed = GetLE(prefix, 8), raw = GetLE(prefix + 8, 8);
+    // Deflate makes a directory at most slightly larger; more would only be memory spent.
+    if (raw > PatchFormat::kMaxDirectorySize || compressed > size - start ||
+        compressed > raw + raw / 8 + 1024)
+        Corrupt("the patch directory is malformed");
+    directory.resize(PatchFormat::kDirectoryPrefixSize + static_cast<size_t>(compressed));
+    if (!file_.ReadExactAt(start, &directory[PatchFormat::kDirectoryPrefixSize],
+                           static_cast<size_t>(compressed)))
+        Corrupt("the patch file is truncated");
     Sha256 hash;
+    hash.Update(directory.data(), directory.size());
     const size_t kBuffer = 64 * 1024;
     Buffer buffer = NewBuffer(kBuffer);
-    for (uint64_t left = size - PatchFormat::kHeaderSize; left > 0;) {
-        size_t want = left < kBuffer ? static_cast<size_t>(left) : kBuffer;
-        if (!in.ReadExact(buffer.get(), want)) Corrupt("the patch file is truncated");
+    for (uint64_t at = start + compressed; at < size;) {
+        size_t want = size - at < kBuffer ? static_cast<size_t>(size - at) : kBuffer;
+        if (!file_.ReadExactAt(at, buffer.get(), want)) Corrupt("the patch file is truncated");
         hash.Update(buffer.get(), want);
-        left -= want;
+        at += want;
     }
     if (hash.Final() != expected) Corrupt("the patch file is damaged (hash mismatch)");
+    return directory;
 }
 
-void PatchReader::ReadDirectory(uint64_t size) {
-    BinaryFile in;
-    unsigned char prefix[PatchFormat::kDirectoryPrefixSize];
-    if (!in.Open(file_, BinaryFile::Mode::Read) || !in.Seek(PatchFormat::kHeaderSize) ||
-        !in.ReadExact(prefix, sizeof(prefix)))
-        throw PatchError(PatchResult::CannotReadPatch, "cannot read the patch file");
-    uint64_t compressed = GetLE(prefix, 8);
-    uint64_t raw = GetLE(prefix + 8, 8);
-    const uint64_t start = PatchFormat::kHeaderSize + PatchFormat::kDirectoryPrefixSize;
-    if (raw > PatchFormat::kMaxDirectorySize || compressed > size - start)
-        Corrupt("the patch directory is malformed");
+void PatchReader::ReadDirectory(const std::string& bytes, uint64_t size) {
+    const auto* prefix = reinterpret_cast<const unsigned char*>(bytes.data());
+    const uint64_t raw = GetLE(prefix + 8, 8);
+    const size_t compressed = bytes.size() - PatchFormat::kDirectoryPrefixSize;
     ZlibReader reader;
-    reader.Open(file_, start, compressed, raw);
+    reader.OpenBytes(prefix + PatchFormat::kDirectoryPrefixSize, compressed, raw);
     std::string directory(static_cast<size_t>(raw), '\0');
     reader.ReadExact(directory.data(), directory.size());
     reader.ExpectEnd();
     entries_ = PatchFormat::DecodeDirectory(directory, version_);
-    PlaceSections(start + compressed, size);
+    PlaceSections(PatchFormat::kHeaderSize + bytes.size(), size);
 }
 
 void PatchReader::PlaceSections(uint64_t start, uint64_t size) {

@@ -1,5 +1,10 @@
 #include "names/windows_names.h"
 
+#include <string>
+
+#include "case_fold.h"
+#include "names/patch_path.h"
+
 namespace {
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
@@ -28,6 +33,30 @@ bool IsDeviceName(std::string_view name) {
     return false;
 }
 
+// The names the patch library keeps for itself, in any case: a file of that
+// name, downloaded or patched, would be taken for its scratch files or journal.
+bool IsLibraryName(std::string_view name) {
+    const std::string folded = patchlib::FoldCaseUtf8(name);
+    for (std::string_view suffix :
+         {patchlib::kNewSuffix, patchlib::kOldSuffix, patchlib::kJournalName})
+        if (folded.size() >= suffix.size() &&
+            folded.compare(folded.size() - suffix.size(), suffix.size(), suffix) == 0)
+            return true;
+    return false;
+}
+
+// Windows gives a long name a second, short one ("Program Files" is also
+// PROGRA~1), and opens a file by either: a name of that shape may name
+// another file than the one it spells.
+bool IsShortNameAlias(std::string_view name) {
+    const std::string_view base = name.substr(0, name.rfind('.'));
+    for (size_t tilde = base.find('~'); tilde != std::string_view::npos;
+         tilde = base.find('~', tilde + 1))
+        if (tilde + 1 < base.size() && base[tilde + 1] >= '0' && base[tilde + 1] <= '9')
+            return true;
+    return false;
+}
+
 }  // namespace
 
 bool IsSafeWindowsName(std::string_view name) {
@@ -37,5 +66,5 @@ bool IsSafeWindowsName(std::string_view name) {
         if (byte < 0x20 || byte == 0x7F) return false;
         if (std::string_view("/\\:<>\"|?*").find(c) != std::string_view::npos) return false;
     }
-    return !IsDeviceName(name);
+    return !IsDeviceName(name) && !IsLibraryName(name) && !IsShortNameAlias(name);
 }

@@ -23,10 +23,24 @@ ZlibReader::~ZlibReader() {
     if (state_->initialised) inflateEnd(&state_->stream);
 }
 
-void ZlibReader::Open(const std::filesystem::path& file, uint64_t offset, uint64_t compressedSize,
+void ZlibReader::Open(const SealedFile& file, uint64_t offset, uint64_t compressedSize,
                       uint64_t rawSize) {
-    if (!file_.Open(file, BinaryFile::Mode::Read) || !file_.Seek(offset))
+    if (!file.IsOpen())
         throw PatchError(PatchResult::CannotReadPatch, "cannot read the patch file");
+    Start(compressedSize, rawSize);
+    file_ = &file;
+    bytes_ = nullptr;
+    next_ = offset;
+}
+
+void ZlibReader::OpenBytes(const unsigned char* data, size_t compressedSize, uint64_t rawSize) {
+    Start(compressedSize, rawSize);
+    file_ = nullptr;
+    bytes_ = data;
+    next_ = 0;
+}
+
+void ZlibReader::Start(uint64_t compressedSize, uint64_t rawSize) {
     if (state_->initialised) inflateEnd(&state_->stream);
     state_->stream = z_stream{};
     if (inflateInit2(&state_->stream, -15) != Z_OK)
@@ -45,10 +59,14 @@ void ZlibReader::FeedInput() {
     if (stream.avail_in != 0 || inputLeft_ == 0) return;
     size_t want =
         inputLeft_ < sizeof(state_->in) ? static_cast<size_t>(inputLeft_) : sizeof(state_->in);
-    if (!file_.ReadExact(state_->in, want))
+    const unsigned char* input = state_->in;
+    if (bytes_)
+        input = bytes_ + next_;
+    else if (!file_->ReadExactAt(next_, state_->in, want))
         throw PatchError(PatchResult::CorruptPatch, "the patch file is truncated");
+    next_ += want;
     inputLeft_ -= want;
-    stream.next_in = state_->in;
+    stream.next_in = const_cast<unsigned char*>(input);
     stream.avail_in = static_cast<uInt>(want);
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <utility>
 
 #include "common/byte_order.h"
 #include "delta/code_layout.h"
@@ -128,6 +129,65 @@ TEST_F(PatchFailure, ACutOrChangedByteIsRefusedAndTrailingBlocksSkippedUnlessNee
         EXPECT_EQ(Apply(bytes + tail), R::CorruptPatch);
     EXPECT_EQ(Apply(bytes + block + block), R::Ok);
     EXPECT_EQ(PatchApplier().Apply(dir_ / "absent", work_), R::CannotReadPatch);
+}
+
+// The patch is read through the one handle its checks used: another file
+// moved over its name, or its removal, during the apply changes nothing; its
+// bytes written over in place (refused on Windows) cannot bring in others.
+TEST_F(PatchFailure, ThePatchChangedDuringTheApplyIsNotWhatGetsApplied) {
+    WriteFile(dir_ / "evil/data/a.dat", "alpha, unsigned edition");
+    PatchBuilder::Build(dir_ / "old", dir_ / "evil", dir_ / "evil.mrl");
+    const std::pair<const char*, R> cases[] = {
+        {"move", R::Ok}, {"remove", R::Ok}, {"overwrite", R::CorruptPatch}};
+    for (const auto& [how, result] : cases) {
+        CopyTree(dir_ / "old", work_);
+        const std::string change = how;
+        bool changed = false;
+        ApplyOptions options;
+        options.allowStep = [&](const std::string& step, const fs::path&) {
+            if (step != "create" || std::exchange(changed, true)) return true;
+            if (change == "move") fs::copy_file(dir_ / "evil.mrl", dir_ / "moved");
+            if (change == "move") fs::rename(dir_ / "moved", dir_ / "q.mrl");
+            if (change == "remove") fs::remove(dir_ / "q.mrl");
+            if (change == "overwrite") WriteFile(dir_ / "q.mrl", ReadFile(dir_ / "evil.mrl"));
+            return true;
+        };
+        EXPECT_EQ(Apply(ReadFile(patch_), options), result) << how;
+        EXPECT_NE(ReadFile(work_ / "data/a.dat"), "alpha, unsigned edition") << how;
+    }
+    EXPECT_EQ(TakeSnapshot(work_), TakeSnapshot(dir_ / "old"));
+}
+
+// A link planted at one of our new names, or at a directory to be made,
+// after the checks is never followed.
+TEST_F(PatchFailure, ALinkPlantedAfterTheChecksIsNotFollowed) {
+    TempDir outside;
+    WriteFile(outside / "x", "theirs");
+    for (const std::string planted : {"journal", "create", "mkdir"}) {
+        CopyTree(dir_ / "old", work_);
+        bool done = false;
+        ApplyOptions options;
+        options.allowStep = [&](const std::string& step, const fs::path& path) {
+            if (step != planted || std::exchange(done, true)) return true;
+            step == "mkdir" ? fs::create_directory_symlink(outside.path, path)
+                            : fs::create_symlink(outside / "x", path);
+            return true;
+        };
+        EXPECT_NE(PatchApplier(options).Apply(patch_, work_), R::Ok) << planted;
+        EXPECT_EQ(TakeSnapshot(outside.path), (Snapshot{{"x", "theirs"}})) << planted;
+        EXPECT_EQ(ReadFile(work_ / "data/a.dat"), "alpha") << planted;
+    }
+}
+
+// Removing a stale backup that is a hard link to someone's read-only file
+// leaves that file's mode as it was.
+TEST_F(PatchFailure, AHardLinkAtAScratchNameKeepsItsMode) {
+    TempDir outside;
+    WriteFile(outside / "x", "theirs");
+    fs::permissions(outside / "x", fs::perms::owner_read);
+    fs::create_hard_link(outside / "x", work_ / "data/b.dat.mrlpatch-old");
+    EXPECT_EQ(PatchApplier().Apply(patch_, work_), R::Ok);
+    EXPECT_EQ(fs::status(outside / "x").permissions(), fs::perms::owner_read);
 }
 
 TEST(DeltaSections, InconsistentOnesAreRefused) {

@@ -97,4 +97,24 @@ TEST_F(Journal, ADamagedJournalIsDroppedAndAHostileOneRefusedUntouched) {
     }
 }
 
+// Nor is one trusted when a link holds its own name or one of our scratch
+// names beside a file it records: putting that back would move the link in.
+TEST_F(Journal, ALinkAtTheJournalOrAScratchNameIsRefusedUntouched) {
+    TempDir outside;
+    WriteFile(outside / "x", "theirs");
+    for (const char* link : {"data/a.dat.mrlpatch-old", "data/a.dat.mrlpatch-new", kJournalName}) {
+        CopyTree(dir_ / "old", work_);
+        ApplyJournal journal(work_, nullptr);
+        journal.Add(ApplyJournal::Kind::Replaced, "data/a.dat");
+        journal.Write();
+        const bool journalName = link == std::string(kJournalName);
+        if (journalName) fs::rename(work_ / kJournalName, outside / "journal");
+        fs::create_symlink(journalName ? outside / "journal" : outside / "x", work_ / link);
+        const Snapshot before = TakeSnapshot(work_);
+        EXPECT_EQ(PatchApplier().Apply(patch_, work_), R::UnsafePath) << link;
+        EXPECT_EQ(TakeSnapshot(work_), before) << link;
+        EXPECT_EQ(ReadFile(outside / "x"), "theirs") << link;
+    }
+}
+
 }  // namespace

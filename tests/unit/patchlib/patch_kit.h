@@ -8,6 +8,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace patchtest {
@@ -18,6 +19,7 @@ struct TempDir {
     fs::path path =
         fs::temp_directory_path() / ("patchlib-" + std::to_string(std::random_device()()));
     TempDir() { fs::create_directories(path); }
+    explicit TempDir(fs::path at) : path(std::move(at)) { fs::create_directories(path); }
     ~TempDir() { fs::remove_all(path, ec); }
     std::error_code ec;
     fs::path operator/(const std::string& relative) const { return path / relative; }

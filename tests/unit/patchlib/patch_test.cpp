@@ -66,6 +66,26 @@ TEST(PatchRoundTrip, UpgradeAndDowngradeGiveTheOtherTreeExactly) {
     EXPECT_FALSE(fs::exists(dir / "clash"));
 }
 
+// A replaced file keeps its permission bits, read-only ones included.
+TEST(PatchRoundTrip, AReplacedFileKeepsItsMode) {
+    TempDir dir;
+    using P = fs::perms;
+    const P modes[] = {P::owner_all | P::group_read | P::group_exec, P::owner_read | P::group_read,
+                       P::owner_read | P::owner_write};
+    for (size_t i = 0; i < std::size(modes); ++i) {
+        WriteFile(dir / "old" / std::to_string(i), "old");
+        WriteFile(dir / "new" / std::to_string(i), "new");
+    }
+    PatchBuilder::Build(dir / "old", dir / "new", dir / "p");
+    for (size_t i = 0; i < std::size(modes); ++i)
+        fs::permissions(dir / "old" / std::to_string(i), modes[i]);
+    ASSERT_EQ(PatchApplier().Apply(dir / "p", dir / "old"), PatchResult::Ok);
+    for (size_t i = 0; i < std::size(modes); ++i) {
+        EXPECT_EQ(ReadFile(dir / "old" / std::to_string(i)), "new");
+        EXPECT_EQ(fs::status(dir / "old" / std::to_string(i)).permissions(), modes[i]) << i;
+    }
+}
+
 // Patches as the first mkpatch wrote them (format 1) still apply.
 TEST(PatchFormat1, StillApplies) {
     TempDir dir;

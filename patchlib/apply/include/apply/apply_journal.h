@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/binary_file.h"
 #include "common/patch_error.h"
 
 namespace patchlib {
@@ -58,6 +59,7 @@ private:
     };
     std::filesystem::path root_, file_;
     StepFilter allowStep_;
+    BinaryFile out_;  // the journal written, until its commit mark
     std::vector<Record> records_;
 
     std::string EncodeRecords() const;

@@ -21,6 +21,14 @@ public:
 
     // Returns false (and leaves the object closed) when the file cannot be opened.
     bool Open(const std::filesystem::path& path, Mode mode);
+    // Creates a new file for writing, exclusively and never through a link:
+    // false when anything, a link included, holds the name (POSIX:
+    // O_CREAT|O_EXCL|O_NOFOLLOW; Windows: CREATE_NEW with
+    // FILE_FLAG_OPEN_REPARSE_POINT). With `like`, the new file takes that
+    // file's permission bits (natively) or its read-only, hidden and system
+    // attributes (Windows); a Windows file created read-only is still written
+    // through this handle.
+    bool CreateNew(const std::filesystem::path& path, const std::filesystem::path* like = nullptr);
     bool IsOpen() const { return file_ != nullptr; }
     // Closes the file; false when buffered data could not be written.
     bool Close();

@@ -2,7 +2,8 @@
 // of '/'-separated components that IsSafeWindowsName accepts (none empty, "."
 // or "..", no drive, no device...). Anything else could write outside the
 // directory the patch is applied to, or to a device, so the whole patch is
-// refused. The names the applier keeps for itself are refused too.
+// refused. The names the applier keeps for itself are refused too (by
+// IsSafeWindowsName, so downloads cannot take them either).
 #pragma once
 
 #include <string>
@@ -21,7 +22,7 @@ class PatchPath {
 public:
     static bool IsSafe(const std::string& path);
     // The case-folded form used to find two entries naming the same file on a
-    // case-insensitive file system.
+    // case-insensitive file system: Unicode simple case folding (case_fold.h).
     static std::string FoldCase(const std::string& path);
 };
 

@@ -16,7 +16,12 @@
 //   COM0-COM9 and LPT0-LPT9, and COM/LPT followed by a superscript 1, 2 or 3
 //   (as a single byte of the Western code page or as UTF-8). Opening one
 //   opens the device: a write goes nowhere, or blocks. COM0 and LPT0 are
-//   listed as reserved too; no real file needs those names.
+//   listed as reserved too; no real file needs those names;
+// - a name the patch library keeps for itself, in any case: ending in
+//   ".mrlpatch-new", ".mrlpatch-old" or ".mrlpatch-journal" (patch_path.h);
+// - a '~' followed by a digit before the last dot ("PROGRA~1",
+//   "GAMEDA~1.EXE"): the shape of the short names Windows gives long ones,
+//   which would open another file than the one the name spells.
 #pragma once
 
 #include <string_view>

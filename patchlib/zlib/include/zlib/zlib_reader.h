@@ -5,10 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 
-#include "common/binary_file.h"
+#include "common/sealed_file.h"
 
 namespace patchlib {
 
@@ -19,9 +18,11 @@ public:
     ZlibReader(const ZlibReader&) = delete;
     ZlibReader& operator=(const ZlibReader&) = delete;
 
-    // Opens its own handle on the file; throws PatchError when it cannot.
-    void Open(const std::filesystem::path& file, uint64_t offset, uint64_t compressedSize,
-              uint64_t rawSize);
+    // Reads the section through the patch's one handle (which must outlive the
+    // reader); a failed read throws PatchError.
+    void Open(const SealedFile& file, uint64_t offset, uint64_t compressedSize, uint64_t rawSize);
+    // Reads the section from memory (which must outlive the reader).
+    void OpenBytes(const unsigned char* data, size_t compressedSize, uint64_t rawSize);
     // Fills the whole buffer or throws CorruptPatch (the section is too short).
     void ReadExact(void* buffer, size_t size);
     unsigned char ReadByte() {
@@ -37,7 +38,9 @@ public:
 private:
     struct State;
     std::unique_ptr<State> state_;
-    BinaryFile file_;
+    const SealedFile* file_ = nullptr;
+    const unsigned char* bytes_ = nullptr;  // the section in memory, or null
+    uint64_t next_ = 0;                     // where the next input starts (file or memory)
     uint64_t inputLeft_ = 0;
     uint64_t rawSize_ = 0;
     uint64_t produced_ = 0;
@@ -45,6 +48,7 @@ private:
     const unsigned char* out_ = nullptr;  // the output buffer
     size_t pos_ = 0;                      // next unread byte in it
     size_t avail_ = 0;                    // bytes in the output buffer
+    void Start(uint64_t compressedSize, uint64_t rawSize);
     void Refill();
     void FeedInput();
 };
