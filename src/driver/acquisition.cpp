@@ -9,7 +9,6 @@
 
 #include "driver/app_info.h"
 #include "driver/application.h"
-#include "driver/exits.h"
 #include "driver/run_decisions.h"
 #include "driver/run_end.h"
 #include "driver/run_state.h"
@@ -25,12 +24,22 @@ namespace {
 
 constexpr uint32_t kGreetingPollMs = 100;
 
+// A failed start of Windows Sockets or a name that does not resolve ends
+// the run (RunEnd::kNetworkFailure); a refused connection does not.
 bool ConnectTo(const Endpoint& target) {
     patchConnection.SetHost(target.host.c_str());
     patchConnection.SetPort(target.port);
     patchConnection.SetSocketType(1);
     patchConnection.SetWaitModes(true, true);
-    return patchConnection.Connect() != 0;
+    const int connected = patchConnection.Connect();
+    if (connected < 0) EndRun(RunEnd::kNetworkFailure);
+    return connected != 0;
+}
+
+// The receiver stopped on a failed read or a closed connection: the run
+// ends here, on the main thread.
+void EndOnNetworkFailure() {
+    if (run::networkFailed.load() != 0) EndRun(RunEnd::kNetworkFailure);
 }
 
 // The first connection, through the proxy when the player has one.
@@ -112,6 +121,7 @@ bool WaitForGreeting() {
             case Greeting::kGreeted:
                 return true;
             case Greeting::kRefused:
+                EndOnNetworkFailure();
                 // The receiver appends a refusal's alternatives before it
                 // ends; the fallback must see all of them.
                 WaitForPreviousReceiver();
@@ -125,7 +135,7 @@ bool WaitForGreeting() {
 
 }  // namespace
 
-int FetchPatches() {
+ExitCode FetchPatches() {
     ConnectFirst();
 
     int steps = 0;
@@ -148,13 +158,14 @@ int FetchPatches() {
         platform::StartDetachedThread(PatchReceiverThread, nullptr);
 
         if (!WaitForGreeting()) {
-            if (!FallBack()) return kNormalEnd;
+            if (!FallBack()) return ExitCode::kNormalEnd;
             continue;
         }
         SendVersionRequest();
         DialogBoxParamA(appInfo->GetInstance(), MAKEINTRESOURCEA(108), appInfo->GetMainWindow(),
                         ConnectingDialogProc, 0);
-        if (!run::downloadComplete) return kNormalEnd;
+        EndOnNetworkFailure();
+        if (!run::downloadComplete) return ExitCode::kNormalEnd;
 
         const uint32_t before = run::installedVersion;
         ApplyDownloadedFile();
@@ -168,5 +179,5 @@ int FetchPatches() {
         run::downloadReady = 0;
         run::downloadFailed = 0;
     }
-    return kNormalEnd;
+    return ExitCode::kNormalEnd;
 }

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "driver/app_info.h"
-#include "driver/exits.h"
 #include "driver/patch_library.h"
 #include "driver/run_decisions.h"
 #include "driver/run_end.h"
@@ -60,7 +59,7 @@ void ApplyDownloadedFile() {
     patchingDialog.End(0);
 }
 
-int RunDowngrade() {
+ExitCode RunDowngrade() {
     DowngradeActions actions;
     actions.beginStep = [] { patchingDialog.StartThread(PatchingDialogThread); };
     actions.endStep = [] { patchingDialog.End(0); };
@@ -69,5 +68,5 @@ int RunDowngrade() {
     actions.record = RecordVersion;
     const RunEnd end = RunDowngradeSteps(run::serverVersion, run::installedVersion, actions);
     if (end != RunEnd::kNormal) EndRun(end);
-    return kNormalEnd;
+    return ExitCode::kNormalEnd;
 }

@@ -10,7 +10,6 @@
 #include "driver/app_info.h"
 #include "driver/application.h"
 #include "driver/acquisition.h"
-#include "driver/exits.h"
 #include "driver/run_decisions.h"
 #include "driver/run_end.h"
 #include "driver/run_state.h"
@@ -138,7 +137,7 @@ void ChooseGameServer() {
     run::doneFlag = 0;
 }
 
-int DiscoverAndDecide() {
+ExitCode DiscoverAndDecide() {
     for (;;) {
         const bool answered = AttemptToReachServer();
 
@@ -151,7 +150,7 @@ int DiscoverAndDecide() {
 
         switch (DecideAfterAttempt(answered, run::serverVersion, installed)) {
             case AfterAttempt::kVersionUnknown:
-                return kNormalEnd;
+                return ExitCode::kNormalEnd;
             case AfterAttempt::kDowngrade:
                 return RunDowngrade();
             case AfterAttempt::kUnreachable:

@@ -3,11 +3,13 @@
 
 #include "driver/discovery.h"
 #include "driver/startup.h"
+#include "platform/process_end.h"
 
-// Returns 1 when the run ends normally; every other end of the run is a
-// process exit with its own code (driver/exits.h).
+// Every end of the run, the normal one too, goes through platform::Terminate
+// (platform/process_end.h): threads of the dialogs or the links may still
+// run, and nothing may be torn down under them.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     RunStartup(instance, commandLine);
     ChooseGameServer();
-    return DiscoverAndDecide();
+    platform::Terminate(DiscoverAndDecide());
 }

@@ -3,7 +3,6 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "driver/exits.h"
 #include "platform/time.h"
 
 namespace {
@@ -19,19 +18,21 @@ EndOfRun EndOf(RunEnd end) {
         case RunEnd::kNormal:
             break;
         case RunEnd::kUpToDate:
-            return {kExitUpToDate, 0, nullptr, false};
+            return {ExitCode::kUpToDate, 0, nullptr, false};
         case RunEnd::kNoPatchServer:
-            return {kExitNoPatchServer, 85, nullptr, true};
+            return {ExitCode::kNoPatchServer, 85, nullptr, true};
+        case RunEnd::kNetworkFailure:
+            return {ExitCode::kNoPatchServer, 85, nullptr, false};
         case RunEnd::kHandedOver:
         case RunEnd::kStepKeepsFailing:
         case RunEnd::kUnreachable:  // text 51 came before "Keeper's Word" was read
-            return {kExitNotPatched, 0, nullptr, false};
+            return {ExitCode::kNotPatched, 0, nullptr, false};
         case RunEnd::kDowngradeFailed:
-            return {kExitNotPatched, 94, nullptr, true};
+            return {ExitCode::kNotPatched, 94, nullptr, true};
         case RunEnd::kDowngradeLimit:
-            return {kExitDowngradeLimit, 0, kDowngradeLimitText, false};
+            return {ExitCode::kDowngradeLimit, 0, kDowngradeLimitText, false};
     }
-    return {kNormalEnd, 0, nullptr, false};
+    return {ExitCode::kNormalEnd, 0, nullptr, false};
 }
 
 Endpoint SplitAddress(std::string_view address, uint16_t defaultPort) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/process_end.h"
 #include "run/patch_server_list.h"
 
 // ---- How a run ends --------------------------------------------------------
@@ -19,6 +20,7 @@ enum class RunEnd {
     kNormal,            // the entry point returns 1
     kUpToDate,          // the install has the server's version
     kNoPatchServer,     // no listed server accepted, or too many fallbacks
+    kNetworkFailure,    // Windows Sockets, a name or the connection failed
     kHandedOver,        // a patch program was started and takes over
     kStepKeepsFailing,  // a step's file was rejected three times in a row
     kDowngradeFailed,   // a downgrade file is missing or was rejected
@@ -27,7 +29,7 @@ enum class RunEnd {
 };
 
 struct EndOfRun {
-    int exitCode;
+    ExitCode exitCode;
     int textNumber;       // the error box's text from the text table; 0: none
     const char* literal;  // the error box's fixed text instead; null: none
     bool closeSearching;  // the searching dialog is ended before the box
@@ -36,6 +38,9 @@ struct EndOfRun {
 EndOfRun EndOf(RunEnd end);
 
 // ---- Asking the game server ------------------------------------------------
+
+// "Version" when the registry holds none that can be read.
+constexpr uint32_t kNoVersion = 0xFFFFFFFFu;
 
 constexpr uint16_t kGameServerPort = 11677;
 constexpr uint16_t kProxyPort = 11679;

@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "driver/app_info.h"
 #include "driver/run_state.h"
+#include "platform/process_end.h"
 #include "ui/default_texts.h"
 #include "ui/dialogs/dialog_threads.h"
 #include "ui/language_file.h"
@@ -28,5 +28,5 @@ void EndRun(RunEnd end) {
     if (how.textNumber != 0 || how.literal)
         ::MessageBoxA(appInfo->GetMainWindow(), text.c_str(), "Error Message", MB_OK | MB_ICONSTOP);
     CloseLanguageFile();
-    std::exit(how.exitCode);
+    platform::Terminate(how.exitCode);
 }

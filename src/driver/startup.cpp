@@ -1,6 +1,5 @@
 #include "driver/startup.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "driver/app_info.h"
@@ -10,7 +9,7 @@
 #include "driver/silent_mode.h"
 #include "driver/startup_texts.h"
 #include "platform/debug.h"
-#include "platform/system.h"
+#include "platform/process_end.h"
 #include "settings/reg_key_handler.h"
 #include "ui/language_file.h"
 
@@ -19,8 +18,6 @@ namespace {
 // The main window is never shown with content: it only owns the boxes.
 constexpr int kCenterWidth = 640;
 constexpr int kCenterHeight = 480;
-
-[[noreturn]] void EndRun(int exitCode) { std::exit(exitCode); }
 
 void RegisterMainWindowClass(HINSTANCE instance) {
     WNDCLASSA windowClass = {};
@@ -46,8 +43,6 @@ void CreateApplication(HINSTANCE instance) {
     appInfo->SetTitle(kUpdaterTitle);
     RegisterMainWindowClass(instance);
     appInfo->SetMainWindow(CreateMainWindow(instance, appInfo->GetTitle()));
-    // Error boxes of the portable code belong to the main window too.
-    platform::SetErrorBoxOwner(appInfo->GetMainWindow());
 }
 
 // Without "Language.Txt" the text table answers with its built-in texts.
@@ -69,12 +64,12 @@ bool AnotherInstanceRuns() {
 }
 
 void RunStartup(HINSTANCE instance, const char* commandLine) {
-    if (AnotherInstanceRuns()) EndRun(kExitNothingDone);
+    if (AnotherInstanceRuns()) platform::Terminate(ExitCode::kNothingDone);
     run::silentMode = IsSilentCommandLine(commandLine);
     // ServerListLock is a global constructed before the entry point runs.
     CreateApplication(instance);
     OpenTexts();
-    if (!RunInstallCheck(appInfo->GetMainWindow())) EndRun(kExitNothingDone);
+    if (!RunInstallCheck(appInfo->GetMainWindow())) platform::Terminate(ExitCode::kNothingDone);
     BootstrapRegistry(settings, kSettingsKey);
     if (!CopyVersionToRegistry())
         platform::OutputDebugStringA("Version.Txt not found, Version left as it was\r\n");

@@ -74,6 +74,7 @@ public:
         while (run::doneFlag.load() == 0) {
             platform::Sleep(0);
             int n = patchConnection.Receive(buffer_.get(), int(PatchAnswer::kAnswerLimit));
+            if (n == StreamConnection::kFatal) return StopOnNetworkFailure();
             if (n <= 0) continue;  // a read that would block, without waiting
             platform::OutputDebugStringA("Receive something!");
             Perform(core_.Feed(buffer_.get(), size_t(n), platform::TimeGetTime()));
@@ -94,6 +95,18 @@ public:
 
 private:
     ReceiverCore core_;
+
+    // The connection failed: the file keeps what it has (flushed after each
+    // write, so the next run resumes it), the failure is published before
+    // the stop, and the dialog repaints to see it. The driver ends the run.
+    void StopOnNetworkFailure() {
+        CloseFile();
+        run::networkFailed.store(1);
+        run::doneFlag.store(1);
+        platform::WindowHandle window = run::dialogWindow.load();
+        if (window) platform::RepaintWindow(window);
+    }
+
     std::unique_ptr<uint8_t[]> buffer_{new uint8_t[PatchAnswer::kAnswerLimit]};
     std::FILE* file_ = nullptr;
 

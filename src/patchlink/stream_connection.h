@@ -24,19 +24,19 @@ public:
     void SetSocketType(uint32_t type);
     void SetWaitModes(bool waitOnSend, bool waitOnReceive);
 
-    // 1 when connected, 0 when the connect call failed. A failed start of
-    // Windows Sockets or a host name that cannot be resolved is fatal.
+    // 1 when connected, 0 when the connect call failed, kFatal when Windows
+    // Sockets would not start or the host name cannot be resolved.
     int Connect();
     // Sends every byte (a short send is continued), tracing each call.
     // Failures are traced only. Ends with a 10 ms pause.
     void Send(const void* data, int count);
-    // Bytes read (at most capacity); 0 when a non-waiting read would block.
-    // A failed read or a closed peer is fatal.
+    // Bytes read (at most capacity); 0 when a non-waiting read would block;
+    // kFatal when the read failed or the peer closed the connection.
     int Receive(void* buffer, int capacity);
     void Close();
 
-    // Shows text 85 in an "Error Message" box and ends the process with 233.
-    [[noreturn]] static void FatalNetworkError();
+    // A fatal network error: the driver then ends the run.
+    static constexpr int kFatal = -1;
 
 private:
     sockaddr_in peerAddress_{};
@@ -50,6 +50,8 @@ private:
     int socketStarts_ = 0;  // WSAStartup calls that Close must balance
 
     bool FillPeerAddress();
+    // Traces the error code of the failure that ends the exchange.
+    static int Fatal();
     int SendOnce(const uint8_t* data, int count);
     void ReleaseSocket();
 };

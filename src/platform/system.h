@@ -15,13 +15,6 @@ void SetDlgItemTextA(WindowHandle dialog, int itemId, const char* text);
 // UpdateWindow: the window repaints at once.
 void RepaintWindow(WindowHandle window);
 
-// The window that owns error boxes shown by portable code (the updater's
-// invisible main window).
-void SetErrorBoxOwner(WindowHandle owner);
-// A message box with a stop icon and an OK button, owned by the error box
-// owner; then the process ends with exitCode (static destructors run).
-[[noreturn]] void ShowErrorAndExit(const char* text, const char* caption, int exitCode);
-
 // Free bytes on the drive of the current directory
 // (GetDiskFreeSpaceA: bytes per sector x sectors per cluster x free clusters),
 // false when the query fails.

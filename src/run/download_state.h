@@ -18,6 +18,8 @@
 // - receiveState: 1 awaiting the answer (set by the driver before it starts
 //   the receiver), 2 receiving file data (set by the receiver).
 // - receiverRunning: set by a receiver for exactly as long as it runs.
+// - networkFailed: the receiver stopped on a failed read or a closed
+//   connection. Set by it before doneFlag; the driver then ends the run.
 // - shortOfSpace: the drive lacks room for the step's patch file, so the
 //   step stands still until the player postpones it. Cleared by each
 //   receiver when it starts (before it reads, so before the driver can open
@@ -51,6 +53,7 @@ extern std::atomic<int32_t> downloadFailed;
 extern std::atomic<int32_t> downloadComplete;
 extern std::atomic<uint8_t> receiveState;
 extern std::atomic<int32_t> receiverRunning;
+extern std::atomic<int32_t> networkFailed;
 extern std::atomic<int32_t> shortOfSpace;
 
 extern std::atomic<uint32_t> workingVersion;

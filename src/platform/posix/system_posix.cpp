@@ -1,4 +1,5 @@
 #include "platform/debug.h"
+#include "platform/process_end.h"
 #include "platform/system.h"
 #include "platform/time.h"
 
@@ -32,7 +33,6 @@ void Sleep(uint32_t milliseconds) {
 namespace {
 std::mutex g_recordLock;
 std::vector<std::string> g_debugOutput;
-std::atomic<WindowHandle> g_errorBoxOwner{nullptr};
 }  // namespace
 
 void OutputDebugStringA(const char* text) {
@@ -52,14 +52,9 @@ std::vector<std::string> TakeDebugOutput() {
 void SetDlgItemTextA(WindowHandle, int, const char*) {}
 void RepaintWindow(WindowHandle) {}
 
-void SetErrorBoxOwner(WindowHandle owner) { g_errorBoxOwner.store(owner); }
-
-void ShowErrorAndExit(const char* text, const char* caption, int exitCode) {
-    // Natively there is no box to show: say it on stderr, then end like the
-    // Windows build.
-    std::fprintf(stderr, "[%s] %s\n", caption, text);
-    std::fflush(stderr);
-    std::exit(exitCode);
+void Terminate(ExitCode code) {
+    std::fflush(nullptr);
+    _exit(int(code));
 }
 
 bool GetCurrentDriveFreeBytes(uint64_t* freeBytes) {

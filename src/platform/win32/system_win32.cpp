@@ -1,11 +1,11 @@
 #include "platform/debug.h"
+#include "platform/process_end.h"
 #include "platform/system.h"
 #include "platform/time.h"
 
 #include <windows.h>
 
-#include <atomic>
-#include <cstdlib>
+#include <cstdio>
 
 namespace platform {
 
@@ -26,15 +26,9 @@ void RepaintWindow(WindowHandle window) {
     ::UpdateWindow(static_cast<HWND>(window));
 }
 
-namespace {
-std::atomic<WindowHandle> g_errorBoxOwner{nullptr};
-}
-
-void SetErrorBoxOwner(WindowHandle owner) { g_errorBoxOwner.store(owner); }
-
-void ShowErrorAndExit(const char* text, const char* caption, int exitCode) {
-    ::MessageBoxA(static_cast<HWND>(g_errorBoxOwner.load()), text, caption, MB_OK | MB_ICONSTOP);
-    std::exit(exitCode);
+void Terminate(ExitCode code) {
+    std::fflush(nullptr);
+    ::ExitProcess(UINT(code));
 }
 
 bool GetCurrentDriveFreeBytes(uint64_t* freeBytes) {

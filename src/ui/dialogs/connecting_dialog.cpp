@@ -1,10 +1,10 @@
 #include "ui/dialogs/connecting_dialog.h"
 
-#include <cstdlib>
 #include <string>
 
 #include "run/download_state.h"
 #include "patchlink/progress_line.h"
+#include "platform/process_end.h"
 #include "resources/dialog_108_ids.h"
 #include "ui/language_file.h"
 
@@ -13,7 +13,6 @@ namespace {
 constexpr int kPostponeCaptionText = 183;
 constexpr int kNoSpaceText = 183;
 constexpr int kProgressFormatText = 184;
-constexpr int kPostponedExitCode = 234;
 
 void ShowProgress(HWND window) {
     if (run::shortOfSpace.load() != 0) {
@@ -49,12 +48,9 @@ INT_PTR OnCommand(WPARAM wParam) {
     // "Postpone patch" leaves, and it ends the whole program.
     if (LOWORD(wParam) == IDC_CONNECTING_POSTPONE) {
         CloseLanguageFile();
-        // At once, without the static clean-up: the receiver may be inside a
-        // read, and closing the connection under it would turn the
-        // postponement into a fatal network error (a box and 233). Nothing
-        // is lost: the text table is closed and the patch file is flushed
-        // after every write.
-        std::_Exit(kPostponedExitCode);
+        // The receiver may be inside a read: Terminate closes nothing under
+        // it. Nothing is lost: the patch file is flushed after every write.
+        platform::Terminate(ExitCode::kNotPatched);
     }
     return 0;
 }

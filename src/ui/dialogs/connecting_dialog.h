@@ -1,7 +1,7 @@
 // The connecting dialog (template 108): shows "Connecting to Server...."
 // until the patch header is in, then the progress line, and closes itself
 // at the first paint after the download receiver set doneFlag. Its only way
-// out for the user is "Postpone patch", which ends the program with 234.
+// out for the user is "Postpone patch", which ends the program (ExitCode::kNotPatched).
 #pragma once
 
 #include <windows.h>

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "platform/process_end.h"
 #include "resources/dialog_123_ids.h"
 #include "resources/dialog_124_ids.h"
 
@@ -19,14 +20,13 @@ uint32_t PatchingDialogThread(void* start) {
 }
 
 // The process ends from the dialog's thread while the main thread may be in
-// the middle of its work: ExitProcess stops the other threads before anything
-// is torn down, where the runtime's exit would destroy globals under them.
+// the middle of its work: Terminate tears nothing down under it.
 void OnSearchingCancel() {
     searchingDialog.End(0);
-    ::ExitProcess(kCancelExitCode);
+    platform::Terminate(ExitCode::kNotPatched);
 }
 
 void OnPatchingCancel() {
     patchingDialog.End(0);
-    ::ExitProcess(kCancelExitCode);
+    platform::Terminate(ExitCode::kNotPatched);
 }

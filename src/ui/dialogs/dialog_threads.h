@@ -5,15 +5,13 @@
 //     ...
 //     searchingDialog.End(0);
 //
-// Cancel (or Escape) in either dialog ends the process with exit code 234;
+// Cancel (or Escape) in either dialog ends the process (ExitCode::kNotPatched);
 // the title bar's close box only closes the dialog.
 #pragma once
 
 #include <cstdint>
 
 #include "ui/dialogs/progress_dialog.h"
-
-constexpr int kCancelExitCode = 234;
 
 // Template 123, "Now looking for a patch server. Please wait....".
 extern ProgressDialog searchingDialog;
@@ -25,6 +23,6 @@ extern ProgressDialog patchingDialog;
 uint32_t SearchingDialogThread(void* start);
 uint32_t PatchingDialogThread(void* start);
 
-// Cancel handlers: end the dialog, then the process (exit code 234).
+// Cancel handlers: end the dialog, then the process (ExitCode::kNotPatched).
 void OnSearchingCancel();
 void OnPatchingCancel();

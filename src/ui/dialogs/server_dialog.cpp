@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "platform/debug.h"
+#include "platform/process_end.h"
 #include "resources/dialog_127_ids.h"
 #include "run/download_state.h"
 #include "run/server_choice.h"
@@ -16,7 +17,6 @@
 
 namespace {
 
-constexpr int kCancelExitCode = 234;
 constexpr WORD kComboRecheck = 0;  // our own notification code: re-read the combo box
 
 ServerDialogModel& model = serverDialogModel;
@@ -85,7 +85,7 @@ void OnServerCombo(HWND dialog, WORD code) {
 
 [[noreturn]] void CancelRun() {
     CloseLanguageFile();
-    ::ExitProcess(kCancelExitCode);
+    platform::Terminate(ExitCode::kNotPatched);
 }
 
 void OnCommand(HWND dialog, WPARAM wParam) {

@@ -7,8 +7,8 @@
 //
 // What it shows and keeps is decided by serverDialogModel
 // (ui/server_dialog_model.h); this procedure carries it to the controls.
-// Connect ends it with result 0; Cancel and Escape end the process with exit
-// code 234.
+// Connect ends it with result 0; Cancel and Escape end the process
+// (ExitCode::kNotPatched).
 #pragma once
 
 #include <windows.h>

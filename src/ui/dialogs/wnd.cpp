@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "platform/process_end.h"
+
 namespace {
 constexpr DWORD kDefaultStyle = 0x10CF0000;  // overlapped window, visible
 }
@@ -36,7 +38,7 @@ uintptr_t Wnd::Create(WndDesc* description, WndClass* windowClass) {
 LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CLOSE:
-            ::ExitProcess(0);
+            platform::Terminate(ExitCode::kNothingDone);
         case WM_KEYDOWN:
             if (wParam == VK_ESCAPE) ::PostMessageA(window, WM_CLOSE, 0, 0);
             break;

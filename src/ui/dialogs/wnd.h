@@ -32,5 +32,5 @@ private:
 };
 
 // Window procedure of every class registered with the default description:
-// closing the window ends the process (exit code 0), Escape closes it.
+// closing the window ends the process (ExitCode::kNothingDone), Escape closes it.
 LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "platform/process_end.h"
 #include "ui/dialogs/wnd.h"
 
 namespace {
@@ -32,5 +33,5 @@ void WndClass::Register(const WNDCLASSEXA* given) {
     // The framework creates its windows by this object's name, so the
     // registration always uses it.
     description->lpszClassName = name.c_str();
-    if (::RegisterClassExA(description) == 0) ::ExitProcess(1);
+    if (::RegisterClassExA(description) == 0) platform::Terminate(ExitCode::kNormalEnd);
 }

@@ -17,7 +17,7 @@ public:
     // Registers the class with `description`, or with the default one (arrow
     // cursor, application icon, black background, WndProc) when none is
     // given; the class name is always this object's own. A failed
-    // registration ends the process with exit code 1.
+    // registration ends the process (ExitCode::kNormalEnd).
     void Register(const WNDCLASSEXA* description);
 
     const char* Name() const { return name.c_str(); }
