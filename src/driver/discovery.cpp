@@ -50,10 +50,7 @@ void SendVersionQuestion() {
 
 void TakeAnswer(ServerAnswer& answer) {
     run::serverVersion = answer.version;
-    for (auto& entry : answer.servers) {
-        platform::CriticalSectionGuard hold(run::ServerListLock);
-        run::patchServerList.Append(std::move(entry));
-    }
+    for (auto& entry : answer.servers) run::patchServerList.Append(std::move(entry));
 }
 
 // One attempt: opens the link to the chosen server and asks until it
@@ -89,7 +86,6 @@ bool AttemptToReachServer() {
             }
         }
     }
-    run::doneFlag = 1;
     return questions.Answered();
 }
 
@@ -134,7 +130,6 @@ void ChooseGameServer() {
         settings.WriteProfileInt("Proxy", uint32_t(run::proxyEnabled));
     }
     searchingDialog.StartThread(SearchingDialogThread);
-    run::doneFlag = 0;
 }
 
 ExitCode DiscoverAndDecide() {
@@ -155,7 +150,6 @@ ExitCode DiscoverAndDecide() {
                 return RunDowngrade();
             case AfterAttempt::kUnreachable:
                 HandleUnreachableServer();
-                run::doneFlag = 0;
                 break;
             case AfterAttempt::kUpToDate:
                 EndRun(RunEnd::kUpToDate);

@@ -103,8 +103,8 @@ std::optional<Endpoint> FirstConnectionProxy(int32_t proxyEnabled, std::string_v
 // Tries the listed servers in order until one accepts: each attempt takes one
 // entry and goes to `proxy` when given, else to the entry itself; once a
 // connection is made no further entry is taken. Returns the entry of the
-// connection, or null when none accepted. The caller holds
-// run::ServerListLock.
+// connection, or null when none accepted. No lock is held while `connect`
+// runs: the list locks each Take on its own.
 using ConnectFn = std::function<bool(const PatchServerEntry& entry, const Endpoint& target)>;
 std::unique_ptr<PatchServerEntry> ConnectToListed(PatchServerList& list,
                                                   const std::optional<Endpoint>& proxy,

@@ -66,7 +66,6 @@ bool AnotherInstanceRuns() {
 void RunStartup(HINSTANCE instance, const char* commandLine) {
     if (AnotherInstanceRuns()) platform::Terminate(ExitCode::kNothingDone);
     run::silentMode = IsSilentCommandLine(commandLine);
-    // ServerListLock is a global constructed before the entry point runs.
     CreateApplication(instance);
     OpenTexts();
     if (!RunInstallCheck(appInfo->GetMainWindow())) platform::Terminate(ExitCode::kNothingDone);

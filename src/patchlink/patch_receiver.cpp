@@ -23,7 +23,6 @@ namespace {
 
 constexpr int kStatusItem = 1008;
 constexpr int kNoSpaceText = 183;
-constexpr uint8_t kReceivingData = 2;
 constexpr uint32_t kFilePauseMs = 100;
 
 // Names replaced by a later step stay alive until the process ends: the
@@ -65,19 +64,32 @@ const char* RefusalTrace(uint32_t reason) {
 
 class ReceiverShell : public ReceiverFacts {
 public:
-    ReceiverShell() : core_(*this, run::lastSendTick.load()) {}
+    ReceiverShell(StreamConnection& connection, const std::atomic<bool>& stopRequested)
+        : connection_(connection),
+          stopRequested_(stopRequested),
+          core_(*this, run::lastSendTick.load()) {}
     ~ReceiverShell() { CloseFile(); }
     ReceiverShell(const ReceiverShell&) = delete;
     ReceiverShell& operator=(const ReceiverShell&) = delete;
 
+    // Reads until the exchange is over, the connection fails or the driver
+    // asks it to stop; publishes the stop last.
     void Run() {
-        while (run::doneFlag.load() == 0) {
+        while (!done_ && !stopRequested_.load()) {
             platform::Sleep(0);
-            int n = patchConnection.Receive(buffer_.get(), int(PatchAnswer::kAnswerLimit));
-            if (n == StreamConnection::kFatal) return StopOnNetworkFailure();
+            int n = connection_.Receive(buffer_.get(), int(PatchAnswer::kAnswerLimit));
+            if (n == StreamConnection::kFatal) {
+                // A read woken by the driver's stop is no network failure.
+                if (!stopRequested_.load()) return StopOnNetworkFailure();
+                break;
+            }
             if (n <= 0) continue;  // a read that would block, without waiting
             platform::OutputDebugStringA("Receive something!");
             Perform(core_.Feed(buffer_.get(), size_t(n), platform::TimeGetTime()));
+        }
+        if (!done_) {
+            CloseFile();
+            run::downloadStep.Stopped(false);
         }
     }
 
@@ -94,15 +106,17 @@ public:
     }
 
 private:
+    StreamConnection& connection_;
+    const std::atomic<bool>& stopRequested_;
     ReceiverCore core_;
+    bool done_ = false;
 
     // The connection failed: the file keeps what it has (flushed after each
     // write, so the next run resumes it), the failure is published before
     // the stop, and the dialog repaints to see it. The driver ends the run.
     void StopOnNetworkFailure() {
         CloseFile();
-        run::networkFailed.store(1);
-        run::doneFlag.store(1);
+        run::downloadStep.Stopped(true);
         platform::WindowHandle window = run::dialogWindow.load();
         if (window) platform::RepaintWindow(window);
     }
@@ -124,13 +138,12 @@ private:
     bool PerformOne(const ReceiverAction& action) {
         switch (action.kind) {
             case ReceiverAction::kGreeting:
-                run::downloadReady.store(1);
+                run::downloadStep.Greeted();
                 break;
             case ReceiverAction::kListServer: {
                 auto entry = std::make_unique<PatchServerEntry>();
                 entry->port = action.port;
                 entry->host = action.text;
-                platform::CriticalSectionGuard hold(run::ServerListLock);
                 run::patchServerList.Append(std::move(entry));
                 break;
             }
@@ -139,10 +152,7 @@ private:
                 platform::OutputDebugStringA(RefusalTrace(action.value));
                 run::workingVersion.store(0);
                 run::patchTargetVersion.store(0);
-                if (action.failed) {
-                    run::downloadFailed.store(1);
-                    run::downloadReady.store(1);
-                }
+                run::downloadStep.Refused(action.failed);
                 break;
             case ReceiverAction::kHeader:
                 platform::OutputDebugStringA("Woohoo on Update\r\n");
@@ -153,7 +163,7 @@ private:
             case ReceiverAction::kNoSpace: {
                 // Set before the dialog is looked up: a dialog opening now
                 // either shows the text itself or is found here.
-                run::shortOfSpace.store(1);
+                run::downloadStep.LacksSpace();
                 std::string text = GetLanguageText(kNoSpaceText);
                 platform::SetDlgItemTextA(run::dialogWindow.load(), kStatusItem, text.c_str());
                 break;
@@ -180,14 +190,15 @@ private:
             case ReceiverAction::kComplete:
                 if (!CloseFile()) return false;
                 platform::Sleep(kFilePauseMs);
-                run::downloadComplete.store(1);
+                run::downloadStep.Completed();
                 break;
             case ReceiverAction::kDone:
                 CloseFile();
-                run::doneFlag.store(1);
+                done_ = true;
+                run::downloadStep.Stopped(false);
                 break;
             case ReceiverAction::kAcknowledge:
-                SendToPatchServer(nullptr, 0);
+                connection_.Send(nullptr, 0);
                 break;
         }
         return true;
@@ -206,10 +217,9 @@ private:
         // The file must end where the resume offset says it does.
         if (!file_ || FileEnd(file_) != int64_t(action.value)) return false;
         run::patchBytesReceived.store(action.value);
-        run::receiveState.store(kReceivingData);
         uint8_t offset[4];
         patchwire::WriteU32(offset, action.value);
-        SendToPatchServer(offset, sizeof offset);
+        connection_.Send(offset, sizeof offset);
         return true;
     }
 
@@ -223,14 +233,35 @@ private:
 
 }  // namespace
 
-uint32_t PatchReceiverThread(void*) {
+PatchReceiver::PatchReceiver(StreamConnection& connection) : connection_(connection) {}
+
+PatchReceiver::~PatchReceiver() { Stop(); }
+
+bool PatchReceiver::Start() {
+    stopRequested_.store(false);
+    started_ = thread_.Start(ThreadMain, this);
+    if (!started_) run::downloadStep.Stopped(false);
+    return started_;
+}
+
+void PatchReceiver::Join() {
+    if (!started_) return;
+    thread_.Join();
+    started_ = false;
+}
+
+void PatchReceiver::Stop() {
+    if (!started_) return;
+    stopRequested_.store(true);
+    connection_.Interrupt();
+    thread_.Join();
+}
+
+uint32_t PatchReceiver::ThreadMain(void* self) {
+    auto* receiver = static_cast<PatchReceiver*>(self);
     platform::OutputDebugStringA("Init Func\r\n");
-    if (run::receiverRunning.exchange(1) != 0) return 0;
-    run::shortOfSpace.store(0);
-    {
-        ReceiverShell shell;
-        shell.Run();
-    }
-    run::receiverRunning.store(0);
+    run::downloadStep.ReceiverStarted();
+    ReceiverShell shell(receiver->connection_, receiver->stopRequested_);
+    shell.Run();
     return 0;
 }

@@ -1,6 +1,6 @@
 // The download receiver's decisions, without I/O: it is fed what the
 // connection delivered (and the tick), and answers with the actions its
-// shell (PatchReceiverThread) performs in order on the run variables, the
+// shell (PatchReceiver's thread) performs in order on the run variables, the
 // patch-server list, the patch file, the dialog and the connection. It owns
 // no socket, thread, file or window and never reads the clock.
 //
@@ -32,17 +32,17 @@
 
 struct ReceiverAction {
     enum Kind {
-        kGreeting,    // downloadReady
+        kGreeting,    // the step is answered
         kListServer,  // append {port, text} to the patch-server list
-        kRefusal,     // versions 0; `value` the reason; `failed`: downloadFailed, downloadReady
+        kRefusal,     // versions 0; `value` the reason; `failed`: refused for good
         kHeader,      // versions `value`, patchFileSize `size`
         kNoSpace,     // text 183 into the dialog's status item
         kStartFile,   // patch file `text`, deleted first when `whole`, opened for appending;
                       // the resume offset `value` goes to the server
         kWrite,       // append `data`/`length`; `value` bytes are then on disk
         kRepaint,     // lastSendTick `value`, repaint the dialog
-        kComplete,    // close the file: downloadComplete
-        kDone,        // close any file: doneFlag; the receiver stops
+        kComplete,    // close the file: the step is complete
+        kDone,        // close any file; the receiver stops
         kAcknowledge  // the empty send after file data
     };
     Kind kind = kDone;

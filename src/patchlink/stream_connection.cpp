@@ -5,8 +5,6 @@
 #include "platform/debug.h"
 #include "platform/time.h"
 
-StreamConnection patchConnection;
-
 namespace {
 constexpr uint16_t kWinsockVersion = 0x0101;
 constexpr int kSendPauseMs = 10;
@@ -124,6 +122,10 @@ void StreamConnection::ReleaseSocket() {
     socket_ = platform::kNoSocket;
 }
 
+void StreamConnection::Interrupt() {
+    if (socket_ != platform::kNoSocket) platform::Shutdown(socket_, 2);
+}
+
 void StreamConnection::Close() {
     if (!started_) return;
     started_ = false;
@@ -138,5 +140,3 @@ int StreamConnection::Fatal() {
     platform::DebugPrintf("%d", platform::WSAGetLastError());
     return kFatal;
 }
-
-void SendToPatchServer(const void* data, int count) { patchConnection.Send(data, count); }

@@ -1,7 +1,8 @@
-// The TCP client that carries the patch-server exchange. The program has one
-// instance, patchConnection: the driver configures, connects and closes it
-// and sends the version request; the download receiver reads the answers and
-// the file data from it and sends the resume offset.
+// The TCP client that carries the patch-server exchange. Its owner (the
+// driver) configures, connects and closes it and sends the version request;
+// while a download receiver runs, the receiver reads the answers and the
+// file data from it and sends the resume offset. The owner closes it only
+// once the receiver is joined.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +34,9 @@ public:
     // Bytes read (at most capacity); 0 when a non-waiting read would block;
     // kFatal when the read failed or the peer closed the connection.
     int Receive(void* buffer, int capacity);
+    // Wakes a read blocked on another thread (both directions shut down);
+    // that read then fails. The socket stays open until Close.
+    void Interrupt();
     void Close();
 
     // A fatal network error: the driver then ends the run.
@@ -55,8 +59,3 @@ private:
     int SendOnce(const uint8_t* data, int count);
     void ReleaseSocket();
 };
-
-extern StreamConnection patchConnection;
-
-// Send on patchConnection.
-void SendToPatchServer(const void* data, int count);

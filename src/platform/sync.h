@@ -66,6 +66,8 @@ public:
 
     bool Start(Procedure procedure, void* argument);
     bool Started() const;
+    // Waits for the thread to end, without bound.
+    void Join();
     // Waits at most timeoutMs for the thread to end; true when it ended.
     bool WaitFor(uint32_t timeoutMs);
     // Ends a thread that did not stop in time. On Windows the thread is
@@ -78,8 +80,8 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// Starts a detached thread (the caller never waits for it). False when it
-// could not be started.
+// Starts a detached thread (the caller never waits for it; the progress
+// dialogs' threads). False when it could not be started.
 bool StartDetachedThread(Thread::Procedure procedure, void* argument);
 
 }  // namespace platform

@@ -1,7 +1,8 @@
 // The patch servers named by the game server and by refusing patch servers:
 // a FIFO that only the driver takes from, and that the driver (the game
 // server's answer) and the download receiver (a refusal's alternatives)
-// append to, always under run::ServerListLock.
+// append to. Each call holds the list's own lock for its own length only,
+// so nobody waits on it while a connection is made.
 #pragma once
 
 #include <cstdint>
@@ -21,15 +22,15 @@ public:
     void Append(std::unique_ptr<PatchServerEntry> entry);
     // The oldest entry, or null when the list is empty.
     std::unique_ptr<PatchServerEntry> Take();
-    uint32_t Count() const { return static_cast<uint32_t>(entries_.size()); }
+    uint32_t Count() const;
 
 private:
+    mutable platform::CriticalSection lock_;
     std::deque<std::unique_ptr<PatchServerEntry>> entries_;
 };
 
 namespace run {
 
-extern platform::CriticalSection ServerListLock;
 extern PatchServerList patchServerList;
 
 }  // namespace run

@@ -15,7 +15,7 @@ constexpr int kNoSpaceText = 183;
 constexpr int kProgressFormatText = 184;
 
 void ShowProgress(HWND window) {
-    if (run::shortOfSpace.load() != 0) {
+    if (run::downloadStep.ShortOfSpace()) {
         SetDlgItemTextA(window, IDC_CONNECTING_STATUS, GetLanguageText(kNoSpaceText));
         return;
     }
@@ -38,7 +38,7 @@ INT_PTR OnInitDialog(HWND window) {
 }
 
 INT_PTR OnPaint(HWND window) {
-    if (run::doneFlag.load() != 0) EndDialog(window, 0);
+    if (run::downloadStep.IsStopped()) EndDialog(window, 0);
     ShowProgress(window);
     return 0;  // the default processing paints
 }

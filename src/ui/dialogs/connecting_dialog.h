@@ -1,6 +1,6 @@
 // The connecting dialog (template 108): shows "Connecting to Server...."
 // until the patch header is in, then the progress line, and closes itself
-// at the first paint after the download receiver set doneFlag. Its only way
+// at the first paint after the download receiver stopped. Its only way
 // out for the user is "Postpone patch", which ends the program (ExitCode::kNotPatched).
 #pragma once
 

@@ -49,16 +49,18 @@ void FailTheConnectionWhileADialogPaints() {
 
     int listener = -1;
     const uint16_t port = AcceptAndClose(&listener);
-    patchConnection.SetHost("127.0.0.1");
-    patchConnection.SetPort(port);
-    patchConnection.SetSocketType(1);
-    patchConnection.SetWaitModes(true, true);
-    if (port == 0 || patchConnection.Connect() != 1) return;
+    StreamConnection connection;
+    connection.SetHost("127.0.0.1");
+    connection.SetPort(port);
+    connection.SetSocketType(1);
+    connection.SetWaitModes(true, true);
+    if (port == 0 || connection.Connect() != 1) return;
     close(accept(listener, nullptr, nullptr));
 
-    std::thread receiver(PatchReceiverThread, nullptr);
-    receiver.join();
-    if (run::networkFailed.load() != 1 || run::doneFlag.load() != 1) return;
+    PatchReceiver receiver(connection);
+    if (!receiver.Start()) return;
+    receiver.Join();
+    if (!run::downloadStep.NetworkFailed() || !run::downloadStep.IsStopped()) return;
     platform::Terminate(EndOf(RunEnd::kNetworkFailure).exitCode);
 }
 
