@@ -130,7 +130,7 @@ ExitCode FetchPatches() {
         run::downloadStep.Begin();
         searchingDialog.End(0);
         // Joined before this step ends, on every path that goes on.
-        PatchReceiver receiver(patchConnection);
+        PatchReceiver receiver(patchConnection, ConnectingDialogView());
         receiver.Start();
 
         if (!WaitForGreeting(receiver)) {

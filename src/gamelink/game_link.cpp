@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/debug.h"
+#include "platform/time.h"
 
 namespace {
 constexpr uint16_t kWinsockVersion = 0x0101;
@@ -56,7 +57,7 @@ int GameLink::ResolveServer() {
 }
 
 void GameLink::Send(KVNPacket* packet) {
-    packet->EncryptPacket();
+    packet->EncryptPacket(platform::SecondsSinceEpoch());
     unsigned char* bytes = nullptr;
     int length = 0;
     packet->GetBuffer(bytes, length);

@@ -57,8 +57,9 @@ public:
     short GetPacketID();
 
     // The cipher: scrambles the built body in place and fills the header
-    // with a seed drawn from the clock and the checksum of the plain body.
-    void EncryptPacket();
+    // with a seed drawn from `clockSeed` (the caller's clock: the game link
+    // passes the seconds since the epoch) and the checksum of the plain body.
+    void EncryptPacket(uint32_t clockSeed);
     // The same with a given seed (0..512); EncryptPacket draws it.
     void EncryptPacketWithSeed(uint16_t packetSeed);
     // Unscrambles the received body in place; 1 when the checksum matches.

@@ -4,7 +4,6 @@
 // (unlike every body field).
 #include "packet/kvn_packet.h"
 #include "packet/random_generator.h"
-#include "platform/time.h"
 
 namespace {
 constexpr uint32_t kMaxSeed = 512;
@@ -29,8 +28,8 @@ void ApplyKeystream(unsigned char* bytes, int32_t count, uint16_t packetSeed) {
 }
 }  // namespace
 
-void KVNPacket::EncryptPacket() {
-    RandomGenerator seeds(0, kMaxSeed, platform::SecondsSinceEpoch());
+void KVNPacket::EncryptPacket(uint32_t clockSeed) {
+    RandomGenerator seeds(0, kMaxSeed, clockSeed);
     EncryptPacketWithSeed(static_cast<uint16_t>(seeds.Next()));
 }
 

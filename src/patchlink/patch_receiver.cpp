@@ -17,12 +17,9 @@
 #include "platform/time.h"
 #include "run/download_state.h"
 #include "run/patch_server_list.h"
-#include "ui/language_file.h"
 
 namespace {
 
-constexpr int kStatusItem = 1008;
-constexpr int kNoSpaceText = 183;
 constexpr uint32_t kFilePauseMs = 100;
 
 // Names replaced by a later step stay alive until the process ends: the
@@ -64,8 +61,10 @@ const char* RefusalTrace(uint32_t reason) {
 
 class ReceiverShell : public ReceiverFacts {
 public:
-    ReceiverShell(StreamConnection& connection, const std::atomic<bool>& stopRequested)
+    ReceiverShell(StreamConnection& connection, ReceiverView& view,
+                  const std::atomic<bool>& stopRequested)
         : connection_(connection),
+          view_(view),
           stopRequested_(stopRequested),
           core_(*this, run::lastSendTick.load()) {}
     ~ReceiverShell() { CloseFile(); }
@@ -107,6 +106,7 @@ public:
 
 private:
     StreamConnection& connection_;
+    ReceiverView& view_;
     const std::atomic<bool>& stopRequested_;
     ReceiverCore core_;
     bool done_ = false;
@@ -117,8 +117,7 @@ private:
     void StopOnNetworkFailure() {
         CloseFile();
         run::downloadStep.Stopped(true);
-        platform::WindowHandle window = run::dialogWindow.load();
-        if (window) platform::RepaintWindow(window);
+        view_.ShowProgress();
     }
 
     std::unique_ptr<uint8_t[]> buffer_{new uint8_t[PatchAnswer::kAnswerLimit]};
@@ -160,14 +159,12 @@ private:
                 run::patchTargetVersion.store(action.value);
                 run::patchFileSize.store(action.size);
                 break;
-            case ReceiverAction::kNoSpace: {
-                // Set before the dialog is looked up: a dialog opening now
-                // either shows the text itself or is found here.
+            case ReceiverAction::kNoSpace:
+                // Set before the view is told: a dialog opening now either
+                // shows it itself or is reached here.
                 run::downloadStep.LacksSpace();
-                std::string text = GetLanguageText(kNoSpaceText);
-                platform::SetDlgItemTextA(run::dialogWindow.load(), kStatusItem, text.c_str());
+                view_.ShowShortOfSpace();
                 break;
-            }
             case ReceiverAction::kStartFile:
                 return StartFile(action);
             case ReceiverAction::kWrite:
@@ -181,12 +178,10 @@ private:
                 platform::DebugPrintf("Value %d - %d\r\n", int(action.value),
                                       int(run::patchFileSize.load()));
                 break;
-            case ReceiverAction::kRepaint: {
+            case ReceiverAction::kRepaint:
                 run::lastSendTick.store(action.value);
-                platform::WindowHandle window = run::dialogWindow.load();
-                if (window) platform::RepaintWindow(window);
+                view_.ShowProgress();
                 break;
-            }
             case ReceiverAction::kComplete:
                 if (!CloseFile()) return false;
                 platform::Sleep(kFilePauseMs);
@@ -233,7 +228,8 @@ private:
 
 }  // namespace
 
-PatchReceiver::PatchReceiver(StreamConnection& connection) : connection_(connection) {}
+PatchReceiver::PatchReceiver(StreamConnection& connection, ReceiverView& view)
+    : connection_(connection), view_(view) {}
 
 PatchReceiver::~PatchReceiver() { Stop(); }
 
@@ -261,7 +257,7 @@ uint32_t PatchReceiver::ThreadMain(void* self) {
     auto* receiver = static_cast<PatchReceiver*>(self);
     platform::OutputDebugStringA("Init Func\r\n");
     run::downloadStep.ReceiverStarted();
-    ReceiverShell shell(receiver->connection_, receiver->stopRequested_);
+    ReceiverShell shell(receiver->connection_, receiver->view_, receiver->stopRequested_);
     shell.Run();
     return 0;
 }

@@ -1,6 +1,5 @@
-// The few user-interface and file-system services that the portable download
-// path needs. On Windows they are the real calls; native builds have no
-// windows, so the UI calls do nothing there.
+// The file-system service that the portable download path needs, and the
+// handle type under which portable code keeps a window it never touches.
 #pragma once
 
 #include <cstdint>
@@ -8,12 +7,6 @@
 namespace platform {
 
 using WindowHandle = void*;
-
-// SetDlgItemTextA on an item of a dialog window.
-void SetDlgItemTextA(WindowHandle dialog, int itemId, const char* text);
-// InvalidateRect (whole client area, background not erased), then
-// UpdateWindow: the window repaints at once.
-void RepaintWindow(WindowHandle window);
 
 // Free bytes on the drive of the current directory
 // (GetDiskFreeSpaceA: bytes per sector x sectors per cluster x free clusters),

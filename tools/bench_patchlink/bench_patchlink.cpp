@@ -96,6 +96,13 @@ void StopServer(const Server& server) {
         std::fprintf(stderr, "cannot remove %s\n", server.dir.c_str());
 }
 
+// Natively nothing shows the step.
+class QuietView : public ReceiverView {
+public:
+    void ShowProgress() override {}
+    void ShowShortOfSpace() override {}
+};
+
 int BenchReceiver(size_t bytes) {
     Server server = StartServer(bytes, 4);
     char pattern[] = "/tmp/mrl_bench_install_XXXXXX";
@@ -109,7 +116,8 @@ int BenchReceiver(size_t bytes) {
     connection.SetSocketType(1);
     connection.SetWaitModes(true, true);
     if (connection.Connect() != 1) return 1;
-    PatchReceiver receiver(connection);
+    QuietView view;
+    PatchReceiver receiver(connection, view);
     if (!receiver.Start()) return 1;
     while (!run::downloadStep.Answered()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     uint8_t request[4];

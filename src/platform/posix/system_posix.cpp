@@ -48,10 +48,6 @@ std::vector<std::string> TakeDebugOutput() {
     return taken;
 }
 
-// No windows natively.
-void SetDlgItemTextA(WindowHandle, int, const char*) {}
-void RepaintWindow(WindowHandle) {}
-
 void Terminate(ExitCode code) {
     std::fflush(nullptr);
     _exit(int(code));

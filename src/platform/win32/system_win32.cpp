@@ -17,15 +17,6 @@ void OutputDebugStringA(const char* text) { ::OutputDebugStringA(text); }
 
 std::vector<std::string> TakeDebugOutput() { return {}; }
 
-void SetDlgItemTextA(WindowHandle dialog, int itemId, const char* text) {
-    ::SetDlgItemTextA(static_cast<HWND>(dialog), itemId, text);
-}
-
-void RepaintWindow(WindowHandle window) {
-    ::InvalidateRect(static_cast<HWND>(window), nullptr, FALSE);
-    ::UpdateWindow(static_cast<HWND>(window));
-}
-
 void Terminate(ExitCode code) {
     std::fflush(nullptr);
     ::ExitProcess(UINT(code));

@@ -55,7 +55,27 @@ INT_PTR OnCommand(WPARAM wParam) {
     return 0;
 }
 
+class ConnectingView : public ReceiverView {
+public:
+    void ShowProgress() override {
+        HWND window = static_cast<HWND>(run::dialogWindow.load());
+        if (!window) return;
+        InvalidateRect(window, nullptr, FALSE);
+        UpdateWindow(window);
+    }
+    void ShowShortOfSpace() override {
+        std::string text = GetLanguageText(kNoSpaceText);
+        SetDlgItemTextA(static_cast<HWND>(run::dialogWindow.load()), IDC_CONNECTING_STATUS,
+                        text.c_str());
+    }
+};
+
 }  // namespace
+
+ReceiverView& ConnectingDialogView() {
+    static ConnectingView view;
+    return view;
+}
 
 INT_PTR CALLBACK ConnectingDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {

@@ -6,4 +6,10 @@
 
 #include <windows.h>
 
+#include "patchlink/receiver_view.h"
+
 INT_PTR CALLBACK ConnectingDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The download receiver's view: repaints the open dialog, and writes text
+// 183 into its status line when the drive lacks room.
+ReceiverView& ConnectingDialogView();

@@ -20,6 +20,13 @@
 
 namespace {
 
+// Natively nothing shows the step.
+class QuietView : public ReceiverView {
+public:
+    void ShowProgress() override {}
+    void ShowShortOfSpace() override {}
+};
+
 // A patch server that accepts the connection and closes it at once.
 uint16_t AcceptAndClose(int* listener) {
     *listener = socket(AF_INET, SOCK_STREAM, 0);
@@ -57,7 +64,8 @@ void FailTheConnectionWhileADialogPaints() {
     if (port == 0 || connection.Connect() != 1) return;
     close(accept(listener, nullptr, nullptr));
 
-    PatchReceiver receiver(connection);
+    QuietView view;
+    PatchReceiver receiver(connection, view);
     if (!receiver.Start()) return;
     receiver.Join();
     if (!run::downloadStep.NetworkFailed() || !run::downloadStep.IsStopped()) return;

@@ -20,6 +20,13 @@
 
 namespace {
 
+// Natively nothing shows the step.
+class QuietView : public ReceiverView {
+public:
+    void ShowProgress() override {}
+    void ShowShortOfSpace() override {}
+};
+
 std::string Content() {
     std::string bytes(40000, '\0');
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7 + i / 251);
@@ -116,7 +123,8 @@ TEST_F(ReferenceServer, OneStepPerThreadIntoARealFile) {
         connection.SetSocketType(1);
         connection.SetWaitModes(true, true);
         ASSERT_EQ(connection.Connect(), 1);
-        PatchReceiver receiver(connection);
+        QuietView view;
+        PatchReceiver receiver(connection, view);
         ASSERT_TRUE(receiver.Start());
         while (!run::downloadStep.Answered())
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
