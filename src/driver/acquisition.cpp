@@ -1,4 +1,4 @@
-#include "driver/acquisition.h"
+#include "acquisition.h"
 
 #include <winsock2.h>  // before windows.h, which would bring the old winsock.h
 #include <windows.h>
@@ -7,11 +7,11 @@
 #include <memory>
 #include <optional>
 
-#include "driver/app_info.h"
-#include "driver/application.h"
+#include "app_info.h"
+#include "application.h"
 #include "driver/run_decisions.h"
-#include "driver/run_end.h"
-#include "driver/run_state.h"
+#include "run_end.h"
+#include "run_state.h"
 #include "run/download_state.h"
 #include "patchlink/patch_receiver.h"
 #include "patchlink/stream_connection.h"

@@ -1,4 +1,4 @@
-#include "driver/app_info.h"
+#include "app_info.h"
 
 AppInfo* appInfo = nullptr;
 

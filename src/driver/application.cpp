@@ -1,15 +1,15 @@
-#include "driver/application.h"
+#include "application.h"
 
 #include <windows.h>
 
 #include <cstring>
 #include <string>
 
-#include "driver/app_info.h"
-#include "driver/patch_library.h"
+#include "app_info.h"
+#include "patch_library.h"
 #include "driver/run_decisions.h"
-#include "driver/run_end.h"
-#include "driver/run_state.h"
+#include "run_end.h"
+#include "run_state.h"
 #include "platform/time.h"
 #include "settings/reg_key_handler.h"
 #include "ui/dialogs/dialog_threads.h"

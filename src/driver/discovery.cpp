@@ -1,4 +1,4 @@
-#include "driver/discovery.h"
+#include "discovery.h"
 
 #include <winsock2.h>  // before windows.h, which would bring the old winsock.h
 #include <windows.h>
@@ -7,12 +7,12 @@
 #include <cstring>
 #include <memory>
 
-#include "driver/app_info.h"
-#include "driver/application.h"
-#include "driver/acquisition.h"
+#include "app_info.h"
+#include "application.h"
+#include "acquisition.h"
 #include "driver/run_decisions.h"
-#include "driver/run_end.h"
-#include "driver/run_state.h"
+#include "run_end.h"
+#include "run_state.h"
 #include "driver/server_answer.h"
 #include "gamelink/game_link.h"
 #include "packet/kvn_packet.h"
@@ -22,8 +22,8 @@
 #include "settings/reg_key_handler.h"
 #include "ui/dialogs/dialog_threads.h"
 #include "ui/dialogs/server_dialog.h"
-#include "ui/language_file.h"
-#include "ui/server_table.h"
+#include "text/language_file.h"
+#include "text/server_table.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "driver/install_check.h"
+#include "install_check.h"
 
 #include <cstdio>
 #include <cstring>
@@ -6,8 +6,8 @@
 
 #include "driver/decimal_text.h"
 #include "driver/install_files.h"
-#include "ui/message_format.h"
-#include "ui/language_file.h"
+#include "text/message_format.h"
+#include "text/language_file.h"
 
 namespace {
 

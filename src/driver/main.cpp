@@ -1,8 +1,8 @@
 // MirelandsUpdate.exe: the whole update run on the main thread.
 #include <windows.h>
 
-#include "driver/discovery.h"
-#include "driver/startup.h"
+#include "discovery.h"
+#include "startup.h"
 #include "platform/process_end.h"
 
 // Every end of the run, the normal one too, goes through platform::Terminate

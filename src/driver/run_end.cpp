@@ -1,16 +1,16 @@
-#include "driver/run_end.h"
+#include "run_end.h"
 
 #include <windows.h>
 
 #include <string>
 
-#include "driver/app_info.h"
-#include "driver/run_state.h"
+#include "app_info.h"
+#include "run_state.h"
 #include "platform/process_end.h"
-#include "ui/default_texts.h"
+#include "text/default_texts.h"
 #include "ui/dialogs/dialog_threads.h"
-#include "ui/language_file.h"
-#include "ui/message_format.h"
+#include "text/language_file.h"
+#include "text/message_format.h"
 
 void EndRun(RunEnd end) {
     const EndOfRun how = EndOf(end);

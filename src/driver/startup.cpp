@@ -1,17 +1,17 @@
-#include "driver/startup.h"
+#include "startup.h"
 
 #include <cstring>
 
-#include "driver/app_info.h"
-#include "driver/install_check.h"
+#include "app_info.h"
+#include "install_check.h"
 #include "driver/registry_bootstrap.h"
-#include "driver/run_state.h"
+#include "run_state.h"
 #include "driver/silent_mode.h"
-#include "driver/startup_texts.h"
+#include "startup_texts.h"
 #include "platform/debug.h"
 #include "platform/process_end.h"
 #include "settings/reg_key_handler.h"
-#include "ui/language_file.h"
+#include "text/language_file.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // names for them.
 #pragma once
 
-#include "ui/startup_texts.h"
+#include "text/startup_texts.h"
 
 namespace run {
 

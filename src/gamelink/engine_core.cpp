@@ -4,7 +4,7 @@
 #include <iterator>
 #include <utility>
 
-#include "gamelink/due_time.h"
+#include "due_time.h"
 
 std::atomic<uint32_t> NextSequence{0};
 

@@ -1,13 +1,13 @@
 // The three places where the core cuts and joins long messages: dispatch
 // of a long outgoing message, reassembly of received fragments, and expiry
 // of reassemblies that stay incomplete.
-#include "gamelink/fragmentation.h"
+#include "fragmentation.h"
 
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
-#include "gamelink/due_time.h"
+#include "due_time.h"
 #include "gamelink/engine_core.h"
 
 namespace {

@@ -4,9 +4,9 @@
 
 #include "packet/random_generator.h"
 #include "run/server_choice.h"
-#include "ui/language_file.h"
-#include "ui/server_table.h"
-#include "ui/startup_texts.h"
+#include "text/language_file.h"
+#include "text/server_table.h"
+#include "text/startup_texts.h"
 
 ServerDialogModel serverDialogModel;
 

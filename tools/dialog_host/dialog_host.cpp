@@ -16,8 +16,8 @@
 #include "run/server_choice.h"
 #include "ui/dialogs/dialog_threads.h"
 #include "ui/dialogs/server_dialog.h"
-#include "ui/language_file.h"
-#include "ui/startup_texts.h"
+#include "text/language_file.h"
+#include "text/startup_texts.h"
 
 namespace {
 

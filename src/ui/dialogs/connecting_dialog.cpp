@@ -3,10 +3,10 @@
 #include <string>
 
 #include "run/download_state.h"
-#include "patchlink/progress_line.h"
+#include "ui/progress_line.h"
 #include "platform/process_end.h"
 #include "resources/dialog_108_ids.h"
-#include "ui/language_file.h"
+#include "text/language_file.h"
 
 namespace {
 

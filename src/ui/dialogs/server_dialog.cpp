@@ -10,10 +10,10 @@
 #include "run/download_state.h"
 #include "run/server_choice.h"
 #include "ui/dialogs/server_dialog_layout.h"
-#include "ui/language_file.h"
+#include "text/language_file.h"
 #include "ui/server_dialog_model.h"
-#include "ui/server_table.h"
-#include "ui/startup_texts.h"
+#include "text/server_table.h"
+#include "text/startup_texts.h"
 
 namespace {
 

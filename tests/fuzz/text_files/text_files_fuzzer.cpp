@@ -8,8 +8,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "ui/language_file.h"
-#include "ui/server_table.h"
+#include "text/language_file.h"
+#include "text/server_table.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The files are read by relative names, so each input is written into a

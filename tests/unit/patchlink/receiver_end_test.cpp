@@ -16,7 +16,7 @@
 #include "patchlink/stream_connection.h"
 #include "platform/process_end.h"
 #include "run/download_state.h"
-#include "ui/language_file.h"
+#include "text/language_file.h"
 
 namespace {
 

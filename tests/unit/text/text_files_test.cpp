@@ -17,12 +17,12 @@
 #include <vector>
 
 #include "run/server_choice.h"
-#include "ui/default_texts.h"
-#include "ui/language_file.h"
-#include "ui/message_format.h"
+#include "text/default_texts.h"
+#include "text/language_file.h"
+#include "text/message_format.h"
 #include "ui/server_dialog_model.h"
-#include "ui/server_table.h"
-#include "ui/startup_texts.h"
+#include "text/server_table.h"
+#include "text/startup_texts.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/server_table.h"
+#include "text/server_table.h"
 
 #include <cstdio>
 #include <cstring>

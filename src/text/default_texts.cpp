@@ -1,4 +1,4 @@
-#include "ui/default_texts.h"
+#include "text/default_texts.h"
 
 #include <cstdio>
 

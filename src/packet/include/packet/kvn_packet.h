@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "packet/kvn_packet_exception.h"
-#include "platform/export.h"
+#include "export/mrl_export.h"
 
 class MRL_EXPORT KVNPacket {
 public:

@@ -1,3 +1,3 @@
-#include "ui/startup_texts.h"
+#include "text/startup_texts.h"
 
 char startupTexts[kStartupTextCount][kStartupTextSize] = {};

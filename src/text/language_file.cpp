@@ -1,10 +1,10 @@
-#include "ui/language_file.h"
+#include "text/language_file.h"
 
 #include <cstdio>
 #include <cstring>
 #include "platform/sync.h"
 
-#include "ui/default_texts.h"
+#include "text/default_texts.h"
 
 namespace {
 

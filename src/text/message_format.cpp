@@ -1,4 +1,4 @@
-#include "ui/message_format.h"
+#include "text/message_format.h"
 
 #include <cstdarg>
 #include <cstdio>

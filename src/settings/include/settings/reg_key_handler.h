@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/export.h"
+#include "export/mrl_export.h"
 
 class MRL_EXPORT RegKeyHandler {
 public:

@@ -1,9 +1,9 @@
-#include "patchlink/progress_line.h"
+#include "ui/progress_line.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "ui/message_format.h"
+#include "text/message_format.h"
 
 const char* const ProgressLine::kFallbackFormat = "%s: %.1f %c of %.1f %c";
 
