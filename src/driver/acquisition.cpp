@@ -17,6 +17,7 @@
 #include "patchlink/stream_connection.h"
 #include "platform/debug.h"
 #include "platform/time.h"
+#include "resources/dialog_108_ids.h"
 #include "ui/dialogs/connecting_dialog.h"
 #include "ui/dialogs/dialog_threads.h"
 
@@ -138,8 +139,8 @@ ExitCode FetchPatches() {
             continue;
         }
         SendVersionRequest();
-        DialogBoxParamA(appInfo->GetInstance(), MAKEINTRESOURCEA(108), appInfo->GetMainWindow(),
-                        ConnectingDialogProc, 0);
+        DialogBoxParamA(appInfo->GetInstance(), MAKEINTRESOURCEA(IDD_CONNECTING),
+                        appInfo->GetMainWindow(), ConnectingDialogProc, 0);
         // The dialog closed on the receiver's stop: the thread is ending.
         receiver.Join();
         EndOnNetworkFailure();

@@ -19,10 +19,12 @@
 #include "packet/random_generator.h"
 #include "platform/debug.h"
 #include "platform/time.h"
+#include "resources/dialog_127_ids.h"
 #include "settings/reg_key_handler.h"
 #include "ui/dialogs/dialog_threads.h"
 #include "ui/dialogs/server_dialog.h"
 #include "text/language_file.h"
+#include "text/text_numbers.h"
 #include "text/server_table.h"
 
 namespace {
@@ -38,8 +40,8 @@ void CopyCut(char* target, int size, const char* source) {
 }
 
 void ShowServerSelection() {
-    DialogBoxParamA(appInfo->GetInstance(), MAKEINTRESOURCEA(127), appInfo->GetMainWindow(),
-                    ServerDialogProc, 0);
+    DialogBoxParamA(appInfo->GetInstance(), MAKEINTRESOURCEA(IDD_SERVER_DIALOG),
+                    appInfo->GetMainWindow(), ServerDialogProc, 0);
 }
 
 void SendVersionQuestion() {
@@ -93,8 +95,8 @@ bool AttemptToReachServer() {
 // ("Keeper's Word") or let the player choose again.
 void HandleUnreachableServer() {
     searchingDialog.End(0);
-    MessageBoxA(appInfo->GetMainWindow(), GetLanguageText(51), "Error Message",
-                MB_OK | MB_ICONSTOP);
+    MessageBoxA(appInfo->GetMainWindow(), GetLanguageText(text_number::kGameServerSilent),
+                "Error Message", MB_OK | MB_ICONSTOP);
     if (auto end = EndWhenUnreachable(settings.GetProfileIntA("Keeper's Word", 0))) EndRun(*end);
     ShowServerSelection();
     settings.WriteProfileStringA("MRLServerIP", run::gameServerAddress);

@@ -8,15 +8,16 @@
 #include "driver/install_files.h"
 #include "text/message_format.h"
 #include "text/language_file.h"
+#include "text/text_numbers.h"
 
 namespace {
 
-constexpr int kInstallCheckText = 187;
+constexpr int kInstallCheckText = text_number::kInstallCheck;
 constexpr int kPathLineRoom = 999;  // 998 characters and the terminator
 constexpr int kSizeLineRoom = 99;   // 98 characters and the terminator
 constexpr const char* kEndLine = "END";
 
-// Used when the text table's 187 does not take the arguments we pass.
+// Used when the text table's install-check text does not take the arguments we pass.
 constexpr const char* kListMissingFallback = "The file %s of your installation is missing.\r\n";
 constexpr const char* kWrongSizeFallback = "Your file %s is damaged: %s has %u bytes instead of %s";
 

@@ -1,7 +1,7 @@
-// Texts 78 to 82 of the text table, copied at start-up for the server
+// The start-up texts of the text table, copied at start-up for the server
 // selection dialog (its captions, the default link target and the initial
 // description). The buffers themselves live beside the text table
-// (ui/startup_texts.h), where the dialog reads them; these are the driver's
+// (text/startup_texts.h), where the dialog reads them; these are the driver's
 // names for them.
 #pragma once
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "text/text_numbers.h"
+
 namespace {
 
 struct DefaultText {
@@ -9,25 +11,28 @@ struct DefaultText {
     const char* text;
 };
 
-// No underscores: the text table removes them. Texts 78 to 82 must stay
-// within 999 characters (they are copied into 1000-byte buffers), 80 within
-// 99 and 82 within 499 (the server selection dialog's buffers).
-// 187 is formatted with one argument (the missing list file) and with four
-// (path, path, size found, expected size): only its first conversion may be
-// a conversion, so that both calls stay well-defined.
+// No underscores: the text table removes them. The start-up texts must stay
+// within 999 characters (they are copied into 1000-byte buffers), the link
+// target within 99 and the description within 499 (the server selection
+// dialog's buffers). The install check's text is formatted with one argument (the missing list
+// file) and with four (path, path, size found, expected size): only its first conversion may be a
+// conversion, so that both calls stay well-defined.
 constexpr DefaultText kDefaultTexts[] = {
-    {51, "The game server does not answer. Please try again later or choose another server."},
-    {78, "Server"},
-    {79, "Mirelands web site"},
-    {80, "https://mirelands.example.com/"},
-    {81, "Choose the game server you want to play on, then press Connect."},
-    {82, "Select a server in the list to see its description."},
-    {85,
+    {text_number::kGameServerSilent,
+     "The game server does not answer. Please try again later or choose another server."},
+    {text_number::kServerLabel, "Server"},
+    {text_number::kLinkCaption, "Mirelands web site"},
+    {text_number::kLinkTarget, "https://mirelands.example.com/"},
+    {text_number::kServerHint, "Choose the game server you want to play on, then press Connect."},
+    {text_number::kServerDescription, "Select a server in the list to see its description."},
+    {text_number::kNetworkFailure,
      "The connection to the patch server failed. Please check your network and try again later."},
-    {94, "The game could not be brought back to version %u. Please reinstall the game."},
-    {183, "Postpone patch"},
-    {184, "%s: %.1f %c of %.1f %c"},
-    {187, "The file %s is missing or damaged. Please reinstall the game if it does not start."},
+    {text_number::kDowngradeFailed,
+     "The game could not be brought back to version %u. Please reinstall the game."},
+    {text_number::kPostpone, "Postpone patch"},
+    {text_number::kProgressFormat, "%s: %.1f %c of %.1f %c"},
+    {text_number::kInstallCheck,
+     "The file %s is missing or damaged. Please reinstall the game if it does not start."},
 };
 
 }  // namespace
@@ -47,7 +52,7 @@ bool WriteDefaultLanguageFile(const char* path) {
         "* Mirelands Auto Update texts. Text N is the N-th line that is\r\n"
         "* neither a comment (*) nor blank; underscores are removed.\r\n",
         file);
-    for (int number = 1; number <= kHighestTextNumber; ++number) {
+    for (int number = 1; number <= text_number::kHighest; ++number) {
         const char* text = GetDefaultLanguageText(number);
         if (text) {
             std::fprintf(file, "%s\r\n", text);

@@ -7,12 +7,11 @@
 #include "text/language_file.h"
 #include "text/server_table.h"
 #include "text/startup_texts.h"
+#include "text/text_numbers.h"
 
 ServerDialogModel serverDialogModel;
 
 namespace {
-
-constexpr int kDescriptionTextNumber = 82;
 
 char* DescriptionBuffer() { return startupTexts[kServerDescriptionText]; }
 
@@ -61,7 +60,8 @@ void ServerDialogModel::FillList(int count, uint32_t seed) {
 
 bool ServerDialogModel::ComboChanged(std::string_view text) {
     view_.comboText = std::string(text.substr(0, run::kAddressSize - 1));
-    CopyCut(DescriptionBuffer(), GetLanguageText(kDescriptionTextNumber), kShownDescriptionSize);
+    CopyCut(DescriptionBuffer(), GetLanguageText(text_number::kServerDescription),
+            kShownDescriptionSize);
     view_.connectEnabled = !view_.comboText.empty();
     // A typed address that names no listed server keeps what is shown.
     const ServerRecord* record =

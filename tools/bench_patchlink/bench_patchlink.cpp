@@ -29,7 +29,6 @@
 #include "patchlink/patch_receiver.h"
 #include "patchlink/stream_connection.h"
 #include "patchlink/wire_order.h"
-#include "platform/debug.h"
 
 namespace {
 
@@ -126,7 +125,6 @@ int BenchReceiver(size_t bytes) {
     connection.Send(request, 4);
     while (!run::downloadStep.IsStopped()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        platform::TakeDebugOutput();  // traces are kept natively; do not hoard them
     }
     double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     receiver.Join();

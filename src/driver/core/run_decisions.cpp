@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/time.h"
+#include "text/text_numbers.h"
 
 namespace {
 
@@ -20,15 +21,15 @@ EndOfRun EndOf(RunEnd end) {
         case RunEnd::kUpToDate:
             return {ExitCode::kUpToDate, 0, nullptr, false};
         case RunEnd::kNoPatchServer:
-            return {ExitCode::kNoPatchServer, 85, nullptr, true};
+            return {ExitCode::kNoPatchServer, text_number::kNetworkFailure, nullptr, true};
         case RunEnd::kNetworkFailure:
-            return {ExitCode::kNoPatchServer, 85, nullptr, false};
+            return {ExitCode::kNoPatchServer, text_number::kNetworkFailure, nullptr, false};
         case RunEnd::kHandedOver:
         case RunEnd::kStepKeepsFailing:
-        case RunEnd::kUnreachable:  // text 51 came before "Keeper's Word" was read
+        case RunEnd::kUnreachable:  // the unanswered text came before "Keeper's Word" was read
             return {ExitCode::kNotPatched, 0, nullptr, false};
         case RunEnd::kDowngradeFailed:
-            return {ExitCode::kNotPatched, 94, nullptr, true};
+            return {ExitCode::kNotPatched, text_number::kDowngradeFailed, nullptr, true};
         case RunEnd::kDowngradeLimit:
             return {ExitCode::kDowngradeLimit, 0, kDowngradeLimitText, false};
     }

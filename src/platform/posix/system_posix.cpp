@@ -3,14 +3,13 @@
 #include "platform/system.h"
 #include "platform/time.h"
 
+#include <sched.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <mutex>
 
 namespace platform {
 
@@ -30,22 +29,9 @@ void Sleep(uint32_t milliseconds) {
     }
 }
 
-namespace {
-std::mutex g_recordLock;
-std::vector<std::string> g_debugOutput;
-}  // namespace
-
+// Natively the traces go to stderr when MRL_TRACE is set, and nowhere else.
 void OutputDebugStringA(const char* text) {
-    std::lock_guard<std::mutex> hold(g_recordLock);
-    g_debugOutput.emplace_back(text ? text : "");
-    if (std::getenv("MRL_TRACE")) std::fputs(text, stderr);
-}
-
-std::vector<std::string> TakeDebugOutput() {
-    std::lock_guard<std::mutex> hold(g_recordLock);
-    std::vector<std::string> taken;
-    taken.swap(g_debugOutput);
-    return taken;
+    if (text && std::getenv("MRL_TRACE")) std::fputs(text, stderr);
 }
 
 void Terminate(ExitCode code) {

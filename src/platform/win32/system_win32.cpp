@@ -15,8 +15,6 @@ void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 void OutputDebugStringA(const char* text) { ::OutputDebugStringA(text); }
 
-std::vector<std::string> TakeDebugOutput() { return {}; }
-
 void Terminate(ExitCode code) {
     std::fflush(nullptr);
     ::ExitProcess(UINT(code));

@@ -7,12 +7,14 @@
 #include "platform/process_end.h"
 #include "resources/dialog_108_ids.h"
 #include "text/language_file.h"
+#include "text/text_numbers.h"
 
 namespace {
 
-constexpr int kPostponeCaptionText = 183;
-constexpr int kNoSpaceText = 183;
-constexpr int kProgressFormatText = 184;
+// One text is both the button's caption and the status line while the
+// drive lacks room.
+constexpr int kPostponeCaptionText = text_number::kPostpone;
+constexpr int kNoSpaceText = text_number::kPostpone;
 
 void ShowProgress(HWND window) {
     if (run::downloadStep.ShortOfSpace()) {
@@ -24,7 +26,7 @@ void ShowProgress(HWND window) {
     // Until the header names the file the text keeps what it shows.
     const char* name = run::patchFileName.load();
     if (!name) return;
-    std::string format = GetLanguageText(kProgressFormatText);
+    std::string format = GetLanguageText(text_number::kProgressFormat);
     std::string line = ProgressLine::Format(format.c_str(), name, received, total);
     SetDlgItemTextA(window, IDC_CONNECTING_STATUS, line.c_str());
 }

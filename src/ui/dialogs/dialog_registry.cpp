@@ -25,11 +25,6 @@ void DialogRegistry::AddCommand(uint32_t index, uint32_t commandId, CommandHandl
     entries[index].handlers.push_back(handler);
 }
 
-uint32_t DialogRegistry::CommandCount(uint32_t index) {
-    platform::CriticalSectionGuard guard(lock);
-    return index < entries.size() ? static_cast<uint32_t>(entries[index].commandIds.size()) : 0;
-}
-
 std::vector<CommandHandler> DialogRegistry::HandlersFor(WPARAM wParam) {
     // The handlers are called after the lock is released: a handler may end
     // a box or the process.

@@ -81,7 +81,7 @@ TEST(LanguageFile, WithoutTheFileTheBuiltInTextsSpeak) {
     EXPECT_STREQ(GetLanguageText(85), GetDefaultLanguageText(85));
     ASSERT_TRUE(WriteDefaultLanguageFile("Language.Txt"));
     ASSERT_TRUE(OpenLanguageFile());
-    for (int n = 1; n <= kHighestTextNumber; ++n) {
+    for (int n = 1; n <= text_number::kHighest; ++n) {
         const char* builtIn = GetDefaultLanguageText(n);
         EXPECT_EQ(GetLanguageText(n), builtIn ? builtIn : "Text " + std::to_string(n)) << n;
     }

@@ -67,7 +67,6 @@ public:
 
     int32_t GetPosition() const { return position; }
     int32_t GetLimit() const { return limit; }
-    bool IsBorrowed() const { return borrowed != 0; }
 
 private:
     // Makes room for n more bytes at the position (linear growth, 5 spare).

@@ -36,7 +36,7 @@ struct ReceiverAction {
         kListServer,  // append {port, text} to the patch-server list
         kRefusal,     // versions 0; `value` the reason; `failed`: refused for good
         kHeader,      // versions `value`, patchFileSize `size`
-        kNoSpace,     // text 183 into the dialog's status item
+        kNoSpace,     // the drive lacks room: the view shows it
         kStartFile,   // patch file `text`, deleted first when `whole`, opened for appending;
                       // the resume offset `value` goes to the server
         kWrite,       // append `data`/`length`; `value` bytes are then on disk

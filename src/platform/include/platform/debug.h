@@ -1,8 +1,6 @@
-// Diagnostics for the debugger (OutputDebugStringA on Windows).
+// Diagnostics for the debugger (OutputDebugStringA on Windows; natively
+// stderr when MRL_TRACE is set).
 #pragma once
-
-#include <string>
-#include <vector>
 
 namespace platform {
 
@@ -14,9 +12,5 @@ void DebugPrintf(const char* format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
-
-// Native builds keep every trace so that tests can read them back; the
-// Windows build sends them to the debugger and keeps nothing.
-std::vector<std::string> TakeDebugOutput();
 
 }  // namespace platform

@@ -15,7 +15,7 @@
 //   step stands still until the player postpones it. Cleared by each
 //   receiver when it starts (before it reads, so before the driver can open
 //   the connecting dialog), set by it when the patch header asks for more
-//   room than there is. The connecting dialog shows text 183 in place of the
+//   room than there is. The connecting dialog shows text_number::kPostpone in place of the
 //   progress line while it is set, also when it opens after the header came.
 #pragma once
 

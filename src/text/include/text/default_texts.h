@@ -6,9 +6,6 @@
 // looks up. Each format carries exactly the conversions its callers fill.
 const char* GetDefaultLanguageText(int number);
 
-// The highest text number the program looks up.
-constexpr int kHighestTextNumber = 187;
-
 // Writes a "Language.Txt" at `path` whose text N is the built-in text N for
 // every number the program uses (and a filler text elsewhere), with CR LF
 // line ends. False when the file cannot be written.

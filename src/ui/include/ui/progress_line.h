@@ -1,5 +1,5 @@
 // The download progress line of the connecting dialog: byte counts scaled to
-// b, k or M and formatted with text 184 of the text table, whose arguments
+// b, k or M and formatted with text_number::kProgressFormat of the text table, whose arguments
 // are the file name, the received amount and unit, the total and its unit.
 #pragma once
 

@@ -3,9 +3,9 @@
 // controls and reports the player's actions here.
 //
 // The state outlives a showing: the next showing starts from the choice
-// (run::gameServerAddress, run::proxyEnabled), the description buffer (text
-// 82 at first, startupTexts), the shown description and the link target the
-// last one left.
+// (run::gameServerAddress, run::proxyEnabled), the description buffer (the
+// initial description at first, startupTexts), the shown description and the
+// link target the last one left.
 #pragma once
 
 #include <cstdint>

@@ -89,8 +89,8 @@ enum class AfterAttempt { kVersionUnknown, kDowngrade, kUnreachable, kUpToDate, 
 // or not the server answered); versions compare unsigned.
 AfterAttempt DecideAfterAttempt(bool answered, uint32_t serverVersion, uint32_t installed);
 
-// After text 51: "Keeper's Word" ends the run; otherwise the server
-// selection dialog comes again, in silent mode too, and a new attempt starts.
+// After the unanswered text (text_number::kGameServerSilent): "Keeper's Word" ends the run;
+// otherwise the server selection dialog comes again, in silent mode too, and a new attempt starts.
 std::optional<RunEnd> EndWhenUnreachable(uint32_t keepersWord);
 
 // ---- Connecting to patch servers -------------------------------------------

@@ -11,5 +11,5 @@
 INT_PTR CALLBACK ConnectingDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The download receiver's view: repaints the open dialog, and writes text
-// 183 into its status line when the drive lacks room.
+// text_number::kPostpone into its status line when the drive lacks room.
 ReceiverView& ConnectingDialogView();

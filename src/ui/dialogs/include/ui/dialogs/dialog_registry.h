@@ -30,7 +30,6 @@ public:
     uint32_t AddDialog();
     uint32_t DialogCount();
     void AddCommand(uint32_t index, uint32_t commandId, CommandHandler handler);
-    uint32_t CommandCount(uint32_t index);
     // Handlers of every command equal to wParam: dialogs in index order, each
     // dialog's commands in registration order.
     std::vector<CommandHandler> HandlersFor(WPARAM wParam);
