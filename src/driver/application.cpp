@@ -12,6 +12,7 @@
 #include "run_state.h"
 #include "platform/time.h"
 #include "settings/reg_key_handler.h"
+#include "settings/registry_names.h"
 #include "ui/dialogs/dialog_threads.h"
 
 namespace {
@@ -32,7 +33,7 @@ bool StartProgram(const std::string& name) {
 
 int CallLibrary(const std::string& commandLine) { return CallPatchLibrary(commandLine.c_str()); }
 
-void RecordVersion(uint32_t version) { settings.WriteProfileInt("Version", version); }
+void RecordVersion(uint32_t version) { settings.WriteProfileInt(registry_name::kVersion, version); }
 
 }  // namespace
 

@@ -21,6 +21,7 @@
 #include "platform/time.h"
 #include "resources/dialog_127_ids.h"
 #include "settings/reg_key_handler.h"
+#include "settings/registry_names.h"
 #include "ui/dialogs/dialog_threads.h"
 #include "ui/dialogs/server_dialog.h"
 #include "text/language_file.h"
@@ -63,7 +64,7 @@ bool AttemptToReachServer() {
     char alternative[run::kAddressSize];
     const ServerRecord* record = FindServerRecord(run::gameServerAddress);
     CopyCut(alternative, sizeof alternative, record ? record->address : run::gameServerAddress);
-    settings.WriteProfileStringA("MRLServerIP2", alternative);
+    settings.WriteProfileStringA(registry_name::kTriedGameServer, alternative);
 
     const Endpoint server = SplitAddress(alternative, kGameServerPort);
     gameLink.SetHost(server.host.c_str());
@@ -97,17 +98,18 @@ void HandleUnreachableServer() {
     searchingDialog.End(0);
     MessageBoxA(appInfo->GetMainWindow(), GetLanguageText(text_number::kGameServerSilent),
                 "Error Message", MB_OK | MB_ICONSTOP);
-    if (auto end = EndWhenUnreachable(settings.GetProfileIntA("Keeper's Word", 0))) EndRun(*end);
+    if (auto end = EndWhenUnreachable(settings.GetProfileIntA(registry_name::kKeepersWord, 0)))
+        EndRun(*end);
     ShowServerSelection();
-    settings.WriteProfileStringA("MRLServerIP", run::gameServerAddress);
+    settings.WriteProfileStringA(registry_name::kGameServer, run::gameServerAddress);
 }
 
 }  // namespace
 
 void ChooseGameServer() {
-    run::proxyEnabled = int32_t(settings.GetProfileIntA("Proxy", 0));
+    run::proxyEnabled = int32_t(settings.GetProfileIntA(registry_name::kProxy, 0));
     CopyCut(run::gameServerAddress, sizeof run::gameServerAddress,
-            settings.GetProfileStringA("MRLServerIP", kNoChoice, nullptr));
+            settings.GetProfileStringA(registry_name::kGameServer, kNoChoice, nullptr));
 
     if (std::strcmp(run::gameServerAddress, kNoChoice) == 0) {
         int count = LoadServerList();
@@ -120,7 +122,7 @@ void ChooseGameServer() {
                         serverTable.slots[slot].name);
         }
     }
-    if (settings.GetProfileIntA("Proxy Value", 0) != 0) run::serverChoiceLocked = 1;
+    if (settings.GetProfileIntA(registry_name::kProxyValue, 0) != 0) run::serverChoiceLocked = 1;
 
     if (run::silentMode) {
         // No dialog loads the list: a name stored by an earlier run must
@@ -128,8 +130,8 @@ void ChooseGameServer() {
         LoadServerList();
     } else {
         ShowServerSelection();
-        settings.WriteProfileStringA("MRLServerIP", run::gameServerAddress);
-        settings.WriteProfileInt("Proxy", uint32_t(run::proxyEnabled));
+        settings.WriteProfileStringA(registry_name::kGameServer, run::gameServerAddress);
+        settings.WriteProfileInt(registry_name::kProxy, uint32_t(run::proxyEnabled));
     }
     searchingDialog.StartThread(SearchingDialogThread);
 }
@@ -138,7 +140,7 @@ ExitCode DiscoverAndDecide() {
     for (;;) {
         const bool answered = AttemptToReachServer();
 
-        const uint32_t installed = settings.GetProfileIntA("Version", kNoVersion);
+        const uint32_t installed = settings.GetProfileIntA(registry_name::kVersion, kNoVersion);
         run::installedVersion = installed;
         run::workingVersion = installed;
         if (installed != kNoVersion)
