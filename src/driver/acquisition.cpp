@@ -129,7 +129,7 @@ ExitCode FetchPatches() {
             ConnectTo({run::rememberedServer.host, run::rememberedServer.port});
         }
         run::downloadStep.Begin();
-        searchingDialog.End(0);
+        run::searchingDialog.End(0);
         // Joined before this step ends, on every path that goes on.
         PatchReceiver receiver(patchConnection, ConnectingDialogView());
         receiver.Start();
@@ -139,8 +139,8 @@ ExitCode FetchPatches() {
             continue;
         }
         SendVersionRequest();
-        DialogBoxParamA(appInfo->GetInstance(), MAKEINTRESOURCEA(IDD_CONNECTING),
-                        appInfo->GetMainWindow(), ConnectingDialogProc, 0);
+        DialogBoxParamA(run::appInfo->GetInstance(), MAKEINTRESOURCEA(IDD_CONNECTING),
+                        run::appInfo->GetMainWindow(), ConnectingDialogProc, 0);
         // The dialog closed on the receiver's stop: the thread is ending.
         receiver.Join();
         EndOnNetworkFailure();

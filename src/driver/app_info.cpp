@@ -1,6 +1,6 @@
 #include "app_info.h"
 
-AppInfo* appInfo = nullptr;
+AppInfo* run::appInfo = nullptr;
 
 AppInfo::AppInfo() : title_("Application") {}
 

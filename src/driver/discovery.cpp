@@ -41,8 +41,8 @@ void CopyCut(char* target, int size, const char* source) {
 }
 
 void ShowServerSelection() {
-    DialogBoxParamA(appInfo->GetInstance(), MAKEINTRESOURCEA(IDD_SERVER_DIALOG),
-                    appInfo->GetMainWindow(), ServerDialogProc, 0);
+    DialogBoxParamA(run::appInfo->GetInstance(), MAKEINTRESOURCEA(IDD_SERVER_DIALOG),
+                    run::appInfo->GetMainWindow(), ServerDialogProc, 0);
 }
 
 void SendVersionQuestion() {
@@ -64,7 +64,7 @@ bool AttemptToReachServer() {
     char alternative[run::kAddressSize];
     const ServerRecord* record = FindServerRecord(run::gameServerAddress);
     CopyCut(alternative, sizeof alternative, record ? record->address : run::gameServerAddress);
-    settings.WriteProfileStringA(registry_name::kTriedGameServer, alternative);
+    run::settings.WriteProfileStringA(registry_name::kTriedGameServer, alternative);
 
     const Endpoint server = SplitAddress(alternative, kGameServerPort);
     gameLink.SetHost(server.host.c_str());
@@ -95,21 +95,21 @@ bool AttemptToReachServer() {
 // The game server did not answer: tell the player, then either give up
 // ("Keeper's Word") or let the player choose again.
 void HandleUnreachableServer() {
-    searchingDialog.End(0);
-    MessageBoxA(appInfo->GetMainWindow(), GetLanguageText(text_number::kGameServerSilent),
+    run::searchingDialog.End(0);
+    MessageBoxA(run::appInfo->GetMainWindow(), GetLanguageText(text_number::kGameServerSilent),
                 "Error Message", MB_OK | MB_ICONSTOP);
-    if (auto end = EndWhenUnreachable(settings.GetProfileIntA(registry_name::kKeepersWord, 0)))
+    if (auto end = EndWhenUnreachable(run::settings.GetProfileIntA(registry_name::kKeepersWord, 0)))
         EndRun(*end);
     ShowServerSelection();
-    settings.WriteProfileStringA(registry_name::kGameServer, run::gameServerAddress);
+    run::settings.WriteProfileStringA(registry_name::kGameServer, run::gameServerAddress);
 }
 
 }  // namespace
 
 void ChooseGameServer() {
-    run::proxyEnabled = int32_t(settings.GetProfileIntA(registry_name::kProxy, 0));
+    run::proxyEnabled = int32_t(run::settings.GetProfileIntA(registry_name::kProxy, 0));
     CopyCut(run::gameServerAddress, sizeof run::gameServerAddress,
-            settings.GetProfileStringA(registry_name::kGameServer, kNoChoice, nullptr));
+            run::settings.GetProfileStringA(registry_name::kGameServer, kNoChoice, nullptr));
 
     if (std::strcmp(run::gameServerAddress, kNoChoice) == 0) {
         int count = LoadServerList();
@@ -119,10 +119,11 @@ void ChooseGameServer() {
             uint32_t slot = draw.Next();
             if (slot < uint32_t(kServerSlots))
                 CopyCut(run::gameServerAddress, sizeof run::gameServerAddress,
-                        serverTable.slots[slot].name);
+                        run::serverTable.slots[slot].name);
         }
     }
-    if (settings.GetProfileIntA(registry_name::kProxyValue, 0) != 0) run::serverChoiceLocked = 1;
+    if (run::settings.GetProfileIntA(registry_name::kProxyValue, 0) != 0)
+        run::serverChoiceLocked = 1;
 
     if (run::silentMode) {
         // No dialog loads the list: a name stored by an earlier run must
@@ -130,17 +131,18 @@ void ChooseGameServer() {
         LoadServerList();
     } else {
         ShowServerSelection();
-        settings.WriteProfileStringA(registry_name::kGameServer, run::gameServerAddress);
-        settings.WriteProfileInt(registry_name::kProxy, uint32_t(run::proxyEnabled));
+        run::settings.WriteProfileStringA(registry_name::kGameServer, run::gameServerAddress);
+        run::settings.WriteProfileInt(registry_name::kProxy, uint32_t(run::proxyEnabled));
     }
-    searchingDialog.StartThread(SearchingDialogThread);
+    run::searchingDialog.StartThread(SearchingDialogThread);
 }
 
 ExitCode DiscoverAndDecide() {
     for (;;) {
         const bool answered = AttemptToReachServer();
 
-        const uint32_t installed = settings.GetProfileIntA(registry_name::kVersion, kNoVersion);
+        const uint32_t installed =
+            run::settings.GetProfileIntA(registry_name::kVersion, kNoVersion);
         run::installedVersion = installed;
         run::workingVersion = installed;
         if (installed != kNoVersion)

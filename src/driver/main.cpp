@@ -1,7 +1,9 @@
 // MirelandsUpdate.exe: the whole update run on the main thread.
+#include <winsock2.h>  // before windows.h, which would bring the old winsock.h
 #include <windows.h>
 
 #include "discovery.h"
+#include "globals.h"
 #include "startup.h"
 #include "platform/process_end.h"
 

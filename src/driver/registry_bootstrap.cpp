@@ -40,6 +40,6 @@ void BootstrapRegistry(RegKeyHandler& handler, const char* subKey) {
 bool CopyVersionToRegistry() {
     std::optional<uint32_t> version = ReadVersionFile(kVersionFile);
     if (!version) return false;
-    settings.WriteProfileInt(registry_name::kVersion, *version);
+    run::settings.WriteProfileInt(registry_name::kVersion, *version);
     return true;
 }

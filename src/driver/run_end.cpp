@@ -14,7 +14,7 @@
 
 void EndRun(RunEnd end) {
     const EndOfRun how = EndOf(end);
-    if (how.closeSearching) searchingDialog.End(0);
+    if (how.closeSearching) run::searchingDialog.End(0);
     std::string text;
     if (end == RunEnd::kDowngradeFailed) {
         // The one format among the ends: the version the server asked for.
@@ -26,7 +26,8 @@ void EndRun(RunEnd end) {
         text = how.literal;
     }
     if (how.textNumber != 0 || how.literal)
-        ::MessageBoxA(appInfo->GetMainWindow(), text.c_str(), "Error Message", MB_OK | MB_ICONSTOP);
+        ::MessageBoxA(run::appInfo->GetMainWindow(), text.c_str(), "Error Message",
+                      MB_OK | MB_ICONSTOP);
     CloseLanguageFile();
     platform::Terminate(how.exitCode);
 }

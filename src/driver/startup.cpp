@@ -38,11 +38,11 @@ HWND CreateMainWindow(HINSTANCE instance, const char* title) {
 }
 
 void CreateApplication(HINSTANCE instance) {
-    if (appInfo == nullptr) appInfo = new AppInfo;
-    appInfo->SetInstance(instance);
-    appInfo->SetTitle(kUpdaterTitle);
+    if (run::appInfo == nullptr) run::appInfo = new AppInfo;
+    run::appInfo->SetInstance(instance);
+    run::appInfo->SetTitle(kUpdaterTitle);
     RegisterMainWindowClass(instance);
-    appInfo->SetMainWindow(CreateMainWindow(instance, appInfo->GetTitle()));
+    run::appInfo->SetMainWindow(CreateMainWindow(instance, run::appInfo->GetTitle()));
 }
 
 // Without "Language.Txt" the text table answers with its built-in texts.
@@ -68,8 +68,9 @@ void RunStartup(HINSTANCE instance, const char* commandLine) {
     run::silentMode = IsSilentCommandLine(commandLine);
     CreateApplication(instance);
     OpenTexts();
-    if (!RunInstallCheck(appInfo->GetMainWindow())) platform::Terminate(ExitCode::kNothingDone);
-    BootstrapRegistry(settings, kSettingsKey);
+    if (!RunInstallCheck(run::appInfo->GetMainWindow()))
+        platform::Terminate(ExitCode::kNothingDone);
+    BootstrapRegistry(run::settings, kSettingsKey);
     if (!CopyVersionToRegistry())
         platform::OutputDebugStringA("Version.Txt not found, Version left as it was\r\n");
 }

@@ -13,7 +13,7 @@ constexpr int kStartupTextFirst = kFirstStartupText;
 using ::kStartupTextCount;
 using ::kStartupTextSize;
 
-// startupTexts[i] holds text number kStartupTextFirst + i.
-using ::startupTexts;
+// startupTexts[i] (text/startup_texts.h) holds text number
+// kStartupTextFirst + i.
 
 }  // namespace run

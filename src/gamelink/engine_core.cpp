@@ -6,7 +6,7 @@
 
 #include "due_time.h"
 
-std::atomic<uint32_t> NextSequence{0};
+std::atomic<uint32_t> gamelink::NextSequence{0};
 
 EngineCore::EngineCore(TransmitFn transmitFn, DeliverFn deliverFn, RoomFn roomFn,
                        std::atomic<uint32_t>& numbering)

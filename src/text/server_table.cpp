@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-ServerTable serverTable;
+ServerTable run::serverTable;
 
 namespace {
 
@@ -32,14 +32,14 @@ void ReadRecord(std::FILE* file, ServerRecord& record) {
 // names). When the table fills up first, the records that fit are the list,
 // an empty name in the last slot still marking the end of the file.
 int ReadRecords(std::FILE* file) {
-    ReadRecord(file, serverTable.slots[0]);
+    ReadRecord(file, run::serverTable.slots[0]);
     for (int k = 1; k < kServerSlots; ++k) {
-        ReadRecord(file, serverTable.slots[k]);
-        if (std::strcmp(serverTable.slots[k].name, serverTable.slots[k - 1].name) == 0) {
+        ReadRecord(file, run::serverTable.slots[k]);
+        if (std::strcmp(run::serverTable.slots[k].name, run::serverTable.slots[k - 1].name) == 0) {
             return k - 1;
         }
     }
-    const bool lastEmpty = serverTable.slots[kServerSlots - 1].name[0] == '\0';
+    const bool lastEmpty = run::serverTable.slots[kServerSlots - 1].name[0] == '\0';
     return lastEmpty ? kServerSlots - 1 : kServerSlots;
 }
 
@@ -50,14 +50,14 @@ int LoadServerList() {
     if (!file) return -1;
     // A list loaded before (the dialog loads it on every showing) must not
     // leave records behind that the new list would count or find.
-    std::memset(&serverTable, 0, sizeof serverTable);
+    std::memset(&run::serverTable, 0, sizeof run::serverTable);
     const int count = ReadRecords(file);
     std::fclose(file);
     return count;
 }
 
 ServerRecord* FindServerRecord(const char* name) {
-    for (ServerRecord& record : serverTable.slots) {
+    for (ServerRecord& record : run::serverTable.slots) {
         if (std::strcmp(record.name, name) == 0) return &record;
     }
     return nullptr;

@@ -1,3 +1,3 @@
 #include "text/startup_texts.h"
 
-char startupTexts[kStartupTextCount][kStartupTextSize] = {};
+char run::startupTexts[kStartupTextCount][kStartupTextSize] = {};

@@ -9,11 +9,11 @@
 #include "text/startup_texts.h"
 #include "text/text_numbers.h"
 
-ServerDialogModel serverDialogModel;
+ServerDialogModel run::serverDialogModel;
 
 namespace {
 
-char* DescriptionBuffer() { return startupTexts[kServerDescriptionText]; }
+char* DescriptionBuffer() { return run::startupTexts[kServerDescriptionText]; }
 
 // Copies at most size - 1 characters and the terminator.
 void CopyCut(char* destination, std::string_view source, size_t size) {
@@ -27,7 +27,7 @@ void CopyCut(char* destination, std::string_view source, size_t size) {
 void ServerDialogModel::Open(int listCount, uint32_t seed) {
     view_ = ServerDialogView();
     view_.comboEnabled = run::serverChoiceLocked == 0;
-    view_.linkCaption = startupTexts[kLinkCaptionText];
+    view_.linkCaption = run::startupTexts[kLinkCaptionText];
     view_.description = DescriptionBuffer();
     view_.comboText = run::gameServerAddress;
     if (listCount < 0) {
@@ -35,7 +35,7 @@ void ServerDialogModel::Open(int listCount, uint32_t seed) {
     } else {
         FillList(listCount, seed);
     }
-    CopyCut(linkTarget_, startupTexts[kLinkTargetText], kLinkTargetSize);
+    CopyCut(linkTarget_, run::startupTexts[kLinkTargetText], kLinkTargetSize);
     view_.proxyChecked = view_.proxyFieldEnabled = run::proxyEnabled != 0;
 }
 
@@ -49,7 +49,7 @@ void ServerDialogModel::FillList(int count, uint32_t seed) {
             slot = generator.Next();
         } while (slot >= kServerSlots || used[slot]);
         used[slot] = true;
-        const char* name = serverTable.slots[slot].name;
+        const char* name = run::serverTable.slots[slot].name;
         if (run::gameServerAddress[0] == '\0') {
             CopyCut(run::gameServerAddress, name, run::kAddressSize);
             view_.comboText = run::gameServerAddress;

@@ -31,7 +31,7 @@ int ShowServerDialog(int argc, char** argv) {
     }
     OpenLanguageFile();
     for (int i = 0; i < kStartupTextCount; ++i)
-        std::snprintf(startupTexts[i], kStartupTextSize, "%s",
+        std::snprintf(run::startupTexts[i], kStartupTextSize, "%s",
                       GetLanguageText(kFirstStartupText + i));
     ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_SERVER_DIALOG), nullptr,
                       ServerDialogProc, 0);

@@ -19,7 +19,7 @@ namespace {
 
 constexpr WORD kComboRecheck = 0;  // our own notification code: re-read the combo box
 
-ServerDialogModel& model = serverDialogModel;
+ServerDialogModel& model = run::serverDialogModel;
 
 void EnableItem(HWND dialog, int id, bool enable) {
     ::EnableWindow(::GetDlgItem(dialog, id), enable ? TRUE : FALSE);
@@ -43,8 +43,8 @@ void ShowView(HWND dialog) {
 
 void OnInitDialog(HWND dialog) {
     run::dialogWindow.store(dialog);
-    ::SetDlgItemTextA(dialog, IDC_SERVER_LABEL, startupTexts[kServerLabelText]);
-    ::SetDlgItemTextA(dialog, IDC_SERVER_HINT, startupTexts[kServerHintText]);
+    ::SetDlgItemTextA(dialog, IDC_SERVER_LABEL, run::startupTexts[kServerLabelText]);
+    ::SetDlgItemTextA(dialog, IDC_SERVER_HINT, run::startupTexts[kServerHintText]);
     model.Open(LoadServerList(), static_cast<uint32_t>(std::time(nullptr)));
     const ServerDialogView& view = model.View();
     ::SetDlgItemTextA(dialog, IDC_SERVER_COMBO, view.comboText.c_str());

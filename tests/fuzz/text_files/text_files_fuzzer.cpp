@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int count = LoadServerList();
     if (count < 0 || count > kServerSlots) std::abort();
     for (int slot = 0; slot < count; ++slot)
-        if (!FindServerRecord(serverTable.slots[slot].name)) std::abort();
+        if (!FindServerRecord(run::serverTable.slots[slot].name)) std::abort();
     std::filesystem::current_path(previous);
     return 0;
 }

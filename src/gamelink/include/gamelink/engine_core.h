@@ -16,9 +16,13 @@
 #include "gamelink/datagram_record.h"
 #include "gamelink/peer_state.h"
 
+namespace gamelink {
+
 // Sequence numbers of the process: one per message or fragment, across all
 // peers and engines; acknowledgements do not take one.
 extern std::atomic<uint32_t> NextSequence;
+
+}  // namespace gamelink
 
 class EngineCore {
 public:
@@ -47,7 +51,7 @@ public:
     using RoomFn = std::function<bool()>;
 
     EngineCore(TransmitFn transmit, DeliverFn deliver, RoomFn room = {},
-               std::atomic<uint32_t>& numbering = NextSequence);
+               std::atomic<uint32_t>& numbering = gamelink::NextSequence);
     EngineCore(const EngineCore&) = delete;
     EngineCore& operator=(const EngineCore&) = delete;
 

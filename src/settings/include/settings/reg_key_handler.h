@@ -36,8 +36,12 @@ private:
     char text_[256] = {};
 };
 
+namespace run {
+
 // The settings of the updater: "Software\Corvane\MRL" under the current user.
 extern RegKeyHandler settings;
+
+}  // namespace run
 constexpr const char* kSettingsKey = "Software\\Corvane\\MRL";
 
 // Writes the first-run defaults in their fixed order (without "Path").

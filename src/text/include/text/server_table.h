@@ -18,8 +18,12 @@ struct ServerTable {
     ServerRecord slots[kServerSlots];
 };
 
+namespace run {
+
 // The one table; every field starts empty and is never cleared.
 extern ServerTable serverTable;
+
+}  // namespace run
 
 // Loads "ServerList.Txt" into serverTable from slot 0; the number of records,
 // or -1 when the file cannot be opened (the table then keeps what it held).

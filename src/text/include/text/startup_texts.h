@@ -11,7 +11,11 @@ constexpr int kStartupTextCount = 5;
 constexpr int kStartupTextSize = 1000;  // 999 characters and the terminator
 constexpr int kFirstStartupText = text_number::kServerLabel;
 
+namespace run {
+
 extern char startupTexts[kStartupTextCount][kStartupTextSize];
+
+}  // namespace run
 
 // Index of each text in startupTexts.
 enum StartupText {

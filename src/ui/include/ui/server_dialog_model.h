@@ -53,5 +53,9 @@ private:
     char shownDescription_[kShownDescriptionSize] = {};
 };
 
+namespace run {
+
 // The one dialog's state.
 extern ServerDialogModel serverDialogModel;
+
+}  // namespace run
