@@ -12,6 +12,7 @@
 #include "patchlink/stream_connection.h"
 #include "patchlink/wire_order.h"
 #include "platform/debug.h"
+#include "platform/file.h"
 #include "platform/sync.h"
 #include "platform/system.h"
 #include "platform/time.h"
@@ -121,7 +122,7 @@ private:
     }
 
     std::unique_ptr<uint8_t[]> buffer_{new uint8_t[PatchAnswer::kAnswerLimit]};
-    std::FILE* file_ = nullptr;
+    platform::File file_;
 
     void Perform(const std::vector<ReceiverAction>& actions) {
         for (const ReceiverAction& action : actions) {
@@ -170,8 +171,8 @@ private:
             case ReceiverAction::kWrite:
                 // Flushed at once: what patchBytesReceived counts is on disk,
                 // and a full disk shows here rather than at the close.
-                if (std::fwrite(action.data, 1, action.length, file_) != action.length ||
-                    std::fflush(file_) != 0)
+                if (std::fwrite(action.data, 1, action.length, file_.get()) != action.length ||
+                    std::fflush(file_.get()) != 0)
                     return false;
                 platform::OutputDebugStringA("Downloading\r\n");
                 run::patchBytesReceived.store(action.value);
@@ -208,9 +209,9 @@ private:
             std::remove(action.text.c_str());
             platform::Sleep(kFilePauseMs);
         }
-        file_ = std::fopen(action.text.c_str(), "ab");
+        file_ = platform::File(action.text.c_str(), "ab");
         // The file must end where the resume offset says it does.
-        if (!file_ || FileEnd(file_) != int64_t(action.value)) return false;
+        if (!file_ || FileEnd(file_.get()) != int64_t(action.value)) return false;
         run::patchBytesReceived.store(action.value);
         uint8_t offset[4];
         patchwire::WriteU32(offset, action.value);
@@ -218,12 +219,7 @@ private:
         return true;
     }
 
-    bool CloseFile() {
-        if (!file_) return true;
-        bool closed = std::fclose(file_) == 0;
-        file_ = nullptr;
-        return closed;
-    }
+    bool CloseFile() { return file_.Close(); }
 };
 
 }  // namespace

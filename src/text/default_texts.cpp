@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/file.h"
 #include "text/text_numbers.h"
 
 namespace {
@@ -45,8 +46,9 @@ const char* GetDefaultLanguageText(int number) {
 }
 
 bool WriteDefaultLanguageFile(const char* path) {
-    std::FILE* file = std::fopen(path, "wb");
-    if (!file) return false;
+    platform::File holder(path, "wb");
+    if (!holder) return false;
+    std::FILE* file = holder.get();
     // Comment lines do not count: the numbering starts with the next line.
     std::fputs(
         "* Mirelands Auto Update texts. Text N is the N-th line that is\r\n"
@@ -61,6 +63,5 @@ bool WriteDefaultLanguageFile(const char* path) {
         }
     }
     bool ok = std::ferror(file) == 0;
-    if (std::fclose(file) != 0) ok = false;
-    return ok;
+    return holder.Close() && ok;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include "platform/file.h"
 #include "platform/sync.h"
 
 #include "text/default_texts.h"
@@ -12,7 +13,7 @@ namespace {
 constexpr int kResultSize = 5000;
 
 platform::CriticalSection languageLock;
-std::FILE* languageFile = nullptr;  // guarded by languageLock
+platform::File languageFile;  // guarded by languageLock
 
 // Each thread gets its own result, so a text stays intact while another
 // thread (the download receiver or the main thread) looks up the next one.
@@ -60,15 +61,14 @@ void ReadText(std::FILE* file, int number) {
 
 bool OpenLanguageFile() {
     platform::CriticalSectionGuard guard(languageLock);
-    if (languageFile) std::fclose(languageFile);
-    languageFile = std::fopen("Language.Txt", "rb");
-    return languageFile != nullptr;
+    languageFile = platform::File("Language.Txt", "rb");
+    return bool(languageFile);
 }
 
 const char* GetLanguageText(int number) {
     platform::CriticalSectionGuard guard(languageLock);
     if (languageFile) {
-        ReadText(languageFile, number);
+        ReadText(languageFile.get(), number);
     } else {
         // No table (missing at start-up, or already closed on the way out):
         // the built-in English texts stand in.
@@ -79,6 +79,5 @@ const char* GetLanguageText(int number) {
 
 void CloseLanguageFile() {
     platform::CriticalSectionGuard guard(languageLock);
-    if (languageFile) std::fclose(languageFile);
-    languageFile = nullptr;
+    languageFile.Close();
 }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/file.h"
+
 ServerTable run::serverTable;
 
 namespace {
@@ -46,14 +48,12 @@ int ReadRecords(std::FILE* file) {
 }  // namespace
 
 int LoadServerList() {
-    std::FILE* file = std::fopen("ServerList.Txt", "rt");
+    platform::File file("ServerList.Txt", "rt");
     if (!file) return -1;
     // A list loaded before (the dialog loads it on every showing) must not
     // leave records behind that the new list would count or find.
     std::memset(&run::serverTable, 0, sizeof run::serverTable);
-    const int count = ReadRecords(file);
-    std::fclose(file);
-    return count;
+    return ReadRecords(file.get());
 }
 
 ServerRecord* FindServerRecord(const char* name) {

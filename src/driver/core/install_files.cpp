@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "driver/decimal_text.h"
+#include "platform/file.h"
 
 namespace {
 constexpr int kVersionChars = 8;
@@ -15,11 +16,10 @@ std::string CutPathLine(const char* line) {
 }
 
 std::optional<uint32_t> ReadVersionFile(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return std::nullopt;
+    platform::File file(path, "rb");
+    if (!file) return std::nullopt;
     char text[kVersionChars + 1] = {};
-    if (std::fgets(text, sizeof text, file) == nullptr) text[0] = '\0';
-    std::fclose(file);
+    if (std::fgets(text, sizeof text, file.get()) == nullptr) text[0] = '\0';
     // Eight characters at most: the value always fits 32 bits.
     return static_cast<uint32_t>(ParseDecimal(text));
 }
