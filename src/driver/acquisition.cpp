@@ -116,11 +116,8 @@ bool WaitForGreeting(PatchReceiver& receiver) {
     }
 }
 
-}  // namespace
-
-ExitCode FetchPatches() {
-    ConnectFirst();
-
+// The steps after the first connection; the connection is left open.
+ExitCode FetchSteps() {
     int steps = 0;
     StepFailures failures;
     while (run::workingVersion < run::serverVersion) {
@@ -152,9 +149,20 @@ ExitCode FetchPatches() {
         if (failures.Count(before, run::installedVersion)) {
             platform::DebugPrintf("Patch for version %u failed %d times, giving up\r\n",
                                   unsigned(before), StepFailures::kLimit);
+            patchConnection.Close();
             EndRun(RunEnd::kStepKeepsFailing);
         }
         run::downloadStep.Settle();
     }
     return ExitCode::kNormalEnd;
+}
+
+}  // namespace
+
+ExitCode FetchPatches() {
+    ConnectFirst();
+    const ExitCode code = FetchSteps();
+    // Closed in order: the process ends without destructors.
+    patchConnection.Close();
+    return code;
 }
