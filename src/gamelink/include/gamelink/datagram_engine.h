@@ -49,7 +49,7 @@ public:
     int QueueMessage(sockaddr_in peer, const uint8_t* payload, int32_t length, uint32_t interval,
                      uint32_t retries);
 
-    const sockaddr_in& LocalAddress() const { return localAddress; }
+    const sockaddr_in& LocalAddress() const { return localAddress_; }
 
 private:
     struct QueuedMessage {
@@ -68,15 +68,15 @@ private:
     bool HasRoom();
     void Stop();
 
-    platform::SocketHandle socket = platform::kNoSocket;
-    sockaddr_in localAddress{};
-    DeliveryCallback callback;
-    RoomCallback receiverRoom;
-    std::atomic<bool> running{true};
-    EventQueue<QueuedMessage> outgoing;
-    ReceivedQueue received;
-    EventQueue<std::shared_ptr<const DatagramRecord>> toSend;
-    EventQueue<Datagram> toDeliver;
-    EngineCore core;  // the worker's alone
-    platform::Thread receiveThread, sendThread, workerThread, deliveryThread;
+    platform::SocketHandle socket_ = platform::kNoSocket;
+    sockaddr_in localAddress_{};
+    DeliveryCallback callback_;
+    RoomCallback receiverRoom_;
+    std::atomic<bool> running_{true};
+    EventQueue<QueuedMessage> outgoing_;
+    ReceivedQueue received_;
+    EventQueue<std::shared_ptr<const DatagramRecord>> toSend_;
+    EventQueue<Datagram> toDeliver_;
+    EngineCore core_;  // the worker's alone
+    platform::Thread receiveThread_, sendThread_, workerThread_, deliveryThread_;
 };

@@ -87,10 +87,10 @@ private:
                         uint32_t now);
     void ExpireReassemblies(PeerState& peer, uint32_t now);
 
-    TransmitFn transmit;
-    DeliverFn deliver;
-    RoomFn room;
-    std::atomic<uint32_t>& sequence;
-    std::map<uint64_t, PeerState> peers;  // by address and port
-    uint32_t reassemblyBytes = 0;         // held by open reassemblies
+    TransmitFn transmit_;
+    DeliverFn deliver_;
+    RoomFn room_;
+    std::atomic<uint32_t>& sequence_;
+    std::map<uint64_t, PeerState> peers_;  // by address and port
+    uint32_t reassemblyBytes_ = 0;         // held by open reassemblies
 };

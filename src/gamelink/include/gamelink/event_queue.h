@@ -15,29 +15,29 @@ class EventQueue {
 public:
     void Append(T item) {
         {
-            platform::CriticalSectionGuard hold(lock);
-            fifo.push_back(std::move(item));
+            platform::CriticalSectionGuard hold(lock_);
+            fifo_.push_back(std::move(item));
         }
-        event.Set();
+        event_.Set();
     }
     // The front item, or nothing when the queue is empty.
     std::optional<T> TakeFront() {
-        platform::CriticalSectionGuard hold(lock);
-        if (fifo.empty()) return std::nullopt;
-        std::optional<T> item(std::move(fifo.front()));
-        fifo.pop_front();
+        platform::CriticalSectionGuard hold(lock_);
+        if (fifo_.empty()) return std::nullopt;
+        std::optional<T> item(std::move(fifo_.front()));
+        fifo_.pop_front();
         return item;
     }
     size_t Size() {
-        platform::CriticalSectionGuard hold(lock);
-        return fifo.size();
+        platform::CriticalSectionGuard hold(lock_);
+        return fifo_.size();
     }
     // Waits for an append (or Signal) at most timeoutMs.
-    void Wait(uint32_t timeoutMs) { event.Wait(timeoutMs); }
-    void Signal() { event.Set(); }
+    void Wait(uint32_t timeoutMs) { event_.Wait(timeoutMs); }
+    void Signal() { event_.Set(); }
 
 private:
-    platform::CriticalSection lock;
-    std::deque<T> fifo;
-    platform::AutoResetEvent event;
+    platform::CriticalSection lock_;
+    std::deque<T> fifo_;
+    platform::AutoResetEvent event_;
 };

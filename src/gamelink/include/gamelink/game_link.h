@@ -61,12 +61,12 @@ public:
 private:
     int ResolveServer();
 
-    std::unique_ptr<DatagramEngine> engine;
-    sockaddr_in serverAddress{};
-    std::string hostName;
-    bool hostSet = false;
-    uint16_t serverPort = 0;
-    platform::CriticalSection messagesLock;
-    std::deque<KVNPacket*> messages;
-    size_t queuedBytes = 0;  // of the packets in messages, kEntryBytes each more
+    std::unique_ptr<DatagramEngine> engine_;
+    sockaddr_in serverAddress_{};
+    std::string hostName_;
+    bool hostSet_ = false;
+    uint16_t serverPort_ = 0;
+    platform::CriticalSection messagesLock_;
+    std::deque<KVNPacket*> messages_;
+    size_t queuedBytes_ = 0;  // of the packets in messages, kEntryBytes each more
 };

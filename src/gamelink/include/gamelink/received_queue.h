@@ -26,14 +26,14 @@ public:
 
     // Keeps a copy of the datagram; false (nothing kept) without room.
     bool Offer(const sockaddr_in& from, const uint8_t* bytes, size_t length) {
-        platform::CriticalSectionGuard hold(lock);
-        if (fifo.size() >= kCapacity) return false;
-        auto held = perSender.try_emplace(PeerKey(from), 0).first;
+        platform::CriticalSectionGuard hold(lock_);
+        if (fifo_.size() >= kCapacity) return false;
+        auto held = perSender_.try_emplace(PeerKey(from), 0).first;
         if (held->second >= kPerSender) return false;
         try {
-            fifo.push_back(Datagram{from, std::vector<uint8_t>(bytes, bytes + length)});
+            fifo_.push_back(Datagram{from, std::vector<uint8_t>(bytes, bytes + length)});
         } catch (...) {
-            if (held->second == 0) perSender.erase(held);
+            if (held->second == 0) perSender_.erase(held);
             throw;
         }
         ++held->second;
@@ -42,17 +42,17 @@ public:
 
     // The oldest datagram, or nothing when the queue is empty.
     std::optional<Datagram> TakeFront() {
-        platform::CriticalSectionGuard hold(lock);
-        if (fifo.empty()) return std::nullopt;
-        std::optional<Datagram> front(std::move(fifo.front()));
-        fifo.pop_front();
-        auto held = perSender.find(PeerKey(front->peerAddress));
-        if (--held->second == 0) perSender.erase(held);
+        platform::CriticalSectionGuard hold(lock_);
+        if (fifo_.empty()) return std::nullopt;
+        std::optional<Datagram> front(std::move(fifo_.front()));
+        fifo_.pop_front();
+        auto held = perSender_.find(PeerKey(front->peerAddress));
+        if (--held->second == 0) perSender_.erase(held);
         return front;
     }
 
 private:
-    platform::CriticalSection lock;
-    std::deque<Datagram> fifo;
-    std::unordered_map<uint64_t, size_t> perSender;  // only senders with datagrams here
+    platform::CriticalSection lock_;
+    std::deque<Datagram> fifo_;
+    std::unordered_map<uint64_t, size_t> perSender_;  // only senders with datagrams here
 };

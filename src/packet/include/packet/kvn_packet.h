@@ -65,8 +65,8 @@ public:
     // Unscrambles the received body in place; 1 when the checksum matches.
     int DecryptPacket();
 
-    int32_t GetPosition() const { return position; }
-    int32_t GetLimit() const { return limit; }
+    int32_t GetPosition() const { return position_; }
+    int32_t GetLimit() const { return limit_; }
 
 private:
     // Makes room for n more bytes at the position (linear growth, 5 spare).
@@ -78,9 +78,9 @@ private:
     void ReleaseBuffer();
     int TakeBuffer(unsigned char* bytes, int length, int32_t borrowedFlag);
 
-    int32_t position;
-    int32_t limit;
-    unsigned char* buffer;
-    unsigned char* body;
-    int32_t borrowed;
+    int32_t position_;
+    int32_t limit_;
+    unsigned char* buffer_;
+    unsigned char* body_;
+    int32_t borrowed_;
 };

@@ -17,7 +17,7 @@ public:
     virtual void Idle();
 
 private:
-    uint32_t state;
-    uint32_t low;
-    uint32_t spanEnd;  // highest + 1, wrapped: equal to low for the full range
+    uint32_t state_;
+    uint32_t low_;
+    uint32_t spanEnd_;  // highest + 1, wrapped: equal to low for the full range
 };

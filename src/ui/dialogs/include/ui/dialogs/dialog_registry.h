@@ -65,10 +65,10 @@ private:
     DialogRegistry() = default;
     void ReleaseOpening();
 
-    platform::CriticalSection lock;         // guards everything below
-    platform::CriticalSection openingLock;  // held while a box is being created
-    std::vector<Entry> entries;
-    uint32_t openingIndex = 0;
-    bool openingHeld = false;
-    DWORD openingThread = 0;
+    platform::CriticalSection lock_;         // guards everything below
+    platform::CriticalSection openingLock_;  // held while a box is being created
+    std::vector<Entry> entries_;
+    uint32_t openingIndex_ = 0;
+    bool openingHeld_ = false;
+    DWORD openingThread_ = 0;
 };

@@ -44,8 +44,8 @@ private:
         int32_t endResult = 0;
     };
 
-    platform::CriticalSection lock;  // guards starts
-    uint16_t templateId;
-    CommandHandler onCancel;
-    std::vector<Start> starts;  // start number n is starts[n - 1]
+    platform::CriticalSection lock_;  // guards starts
+    uint16_t templateId_;
+    CommandHandler onCancel_;
+    std::vector<Start> starts_;  // start number n is starts[n - 1]
 };

@@ -21,14 +21,14 @@ public:
     // handle, or the last-error code when the window could not be created.
     uintptr_t Create(WndDesc* description, WndClass* windowClass);
 
-    HWND Handle() const { return handle; }
-    const WndDesc* Desc() const { return desc; }
-    const char* ClassName() const { return className; }
+    HWND Handle() const { return handle_; }
+    const WndDesc* Desc() const { return desc_; }
+    const char* ClassName() const { return className_; }
 
 private:
-    WndDesc* desc = nullptr;
-    HWND handle = nullptr;
-    const char* className = "";
+    WndDesc* desc_ = nullptr;
+    HWND handle_ = nullptr;
+    const char* className_ = "";
 };
 
 // Window procedure of every class registered with the default description:

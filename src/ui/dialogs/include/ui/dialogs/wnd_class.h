@@ -20,13 +20,13 @@ public:
     // registration ends the process (ExitCode::kNormalEnd).
     void Register(const WNDCLASSEXA* description);
 
-    const char* Name() const { return name.c_str(); }
-    const WNDCLASSEXA* Description() const { return description; }
+    const char* Name() const { return name_.c_str(); }
+    const WNDCLASSEXA* Description() const { return description_; }
 
     // Number of WndClass objects created so far in the process.
     static uint32_t Serial();
 
 private:
-    WNDCLASSEXA* description = nullptr;  // the registered copy; lives until exit
-    std::string name;
+    WNDCLASSEXA* description_ = nullptr;  // the registered copy; lives until exit
+    std::string name_;
 };

@@ -25,14 +25,14 @@ public:
     // remembered and the box closes as soon as it opens.
     void End(int32_t result);
 
-    Wnd* Owner() const { return owner; }
-    uint16_t TemplateId() const { return templateId; }
-    uint32_t Index() const { return index; }
+    Wnd* Owner() const { return owner_; }
+    uint16_t TemplateId() const { return templateId_; }
+    uint32_t Index() const { return index_; }
 
 private:
-    Wnd* owner = nullptr;
-    uint16_t templateId = 0;
-    uint32_t index = 0;
+    Wnd* owner_ = nullptr;
+    uint16_t templateId_ = 0;
+    uint32_t index_ = 0;
 };
 
 // The dialog procedure of every framework dialog: stores the box's window,
