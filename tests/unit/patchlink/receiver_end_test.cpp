@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "driver/run_decisions.h"
@@ -27,8 +28,8 @@ public:
     void ShowShortOfSpace() override {}
 };
 
-// A patch server that accepts the connection and closes it at once.
-uint16_t AcceptAndClose(int* listener) {
+// A patch server's listening socket on loopback; its port, 0 when it fails.
+uint16_t Listen(int* listener) {
     *listener = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -39,6 +40,14 @@ uint16_t AcceptAndClose(int* listener) {
         getsockname(*listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
         return 0;
     return ntohs(address.sin_port);
+}
+
+bool ConnectTo(StreamConnection& connection, uint16_t port) {
+    connection.SetHost("127.0.0.1");
+    connection.SetPort(port);
+    connection.SetSocketType(1);
+    connection.SetWaitModes(true, true);
+    return port != 0 && connection.Connect() == 1;
 }
 
 // Runs in the death test's child: returns only when the receiver did not
@@ -55,14 +64,9 @@ void FailTheConnectionWhileADialogPaints() {
     while (!painting) std::this_thread::yield();
 
     int listener = -1;
-    const uint16_t port = AcceptAndClose(&listener);
     StreamConnection connection;
-    connection.SetHost("127.0.0.1");
-    connection.SetPort(port);
-    connection.SetSocketType(1);
-    connection.SetWaitModes(true, true);
-    if (port == 0 || connection.Connect() != 1) return;
-    close(accept(listener, nullptr, nullptr));
+    if (!ConnectTo(connection, Listen(&listener))) return;
+    close(accept(listener, nullptr, nullptr));  // the server closes at once
 
     QuietView view;
     PatchReceiver receiver(connection, view);
@@ -75,6 +79,33 @@ void FailTheConnectionWhileADialogPaints() {
 TEST(RunEnd, ANetworkFailureOnTheReceiverEndsTheRunWith233WhileADialogPaints) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(FailTheConnectionWhileADialogPaints(), ::testing::ExitedWithCode(233), "");
+}
+
+// The driver ends a step early while the server, after its greeting, says
+// nothing: the blocked read is woken, the thread joined, and the stop is no
+// network failure.
+TEST(PatchReceiver, AnEarlyStopWakesTheBlockedReadAndIsNoNetworkFailure) {
+    int listener = -1;
+    StreamConnection connection;
+    ASSERT_TRUE(ConnectTo(connection, Listen(&listener)));
+    const int silent = accept(listener, nullptr, nullptr);
+    run::downloadStep.Begin();
+    QuietView view;
+    PatchReceiver receiver(connection, view);
+    ASSERT_TRUE(receiver.Start());
+    const char greeting = 1;
+    ASSERT_EQ(send(silent, &greeting, 1, 0), 1);
+    for (int waited = 0; !run::downloadStep.Answered() && waited < 5000; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(run::downloadStep.Answered());
+    // Time to enter the next read, which only the stop can end.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    receiver.Stop();
+    EXPECT_TRUE(run::downloadStep.IsStopped());
+    EXPECT_FALSE(run::downloadStep.NetworkFailed());
+    connection.Close();
+    close(silent);
+    close(listener);
 }
 
 }  // namespace
