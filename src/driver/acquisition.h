@@ -2,6 +2,8 @@
 // patch servers, with fallback to other servers when one refuses.
 #pragma once
 
+#include "platform/process_end.h"
+
 // Runs the patch loop until the install has the server's version; returns
-// the entry point's result, or does not return (the exits of the run).
-int FetchPatches();
+// the run's exit code, or does not return (the exits of the run).
+ExitCode FetchPatches();

@@ -1,6 +1,6 @@
-#include "driver/app_info.h"
+#include "app_info.h"
 
-AppInfo* appInfo = nullptr;
+AppInfo* run::appInfo = nullptr;
 
 AppInfo::AppInfo() : title_("Application") {}
 

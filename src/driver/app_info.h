@@ -26,5 +26,9 @@ private:
     HWND mainWindow_ = nullptr;
 };
 
+namespace run {
+
 // Created by the entry point on first use and never destroyed; null before.
 extern AppInfo* appInfo;
+
+}  // namespace run

@@ -1,18 +1,18 @@
-#include "driver/application.h"
+#include "application.h"
 
 #include <windows.h>
 
 #include <cstring>
 #include <string>
 
-#include "driver/app_info.h"
-#include "driver/exits.h"
-#include "driver/patch_library.h"
+#include "app_info.h"
+#include "patch_library.h"
 #include "driver/run_decisions.h"
-#include "driver/run_end.h"
-#include "driver/run_state.h"
+#include "run_end.h"
+#include "run_state.h"
 #include "platform/time.h"
 #include "settings/reg_key_handler.h"
+#include "settings/registry_names.h"
 #include "ui/dialogs/dialog_threads.h"
 
 namespace {
@@ -33,12 +33,14 @@ bool StartProgram(const std::string& name) {
 
 int CallLibrary(const std::string& commandLine) { return CallPatchLibrary(commandLine.c_str()); }
 
-void RecordVersion(uint32_t version) { settings.WriteProfileInt("Version", version); }
+void RecordVersion(uint32_t version) {
+    run::settings.WriteProfileInt(registry_name::kVersion, version);
+}
 
 }  // namespace
 
 void ApplyDownloadedFile() {
-    patchingDialog.StartThread(PatchingDialogThread);
+    run::patchingDialog.StartThread(PatchingDialogThread);
     const char* received = run::patchFileName.load();
     const std::string name = received ? received : "";
     const FileKind kind = KindOfFile(name);
@@ -52,22 +54,23 @@ void ApplyDownloadedFile() {
     if (after.record) RecordVersion(*after.record);
     if (after.end) EndRun(*after.end);
     if (after.openReleaseNotes)
-        ShellExecuteA(appInfo->GetMainWindow(), "open", "Release.Txt", nullptr, nullptr, SW_SHOW);
+        ShellExecuteA(run::appInfo->GetMainWindow(), "open", "Release.Txt", nullptr, nullptr,
+                      SW_SHOW);
     run::installedVersion = after.installed;
     run::workingVersion = after.working;
     if (kind == FileKind::kDataFile) platform::Sleep(1000);
     if (after.deleteFile) DeleteFileA(name.c_str());
-    patchingDialog.End(0);
+    run::patchingDialog.End(0);
 }
 
-int RunDowngrade() {
+ExitCode RunDowngrade() {
     DowngradeActions actions;
-    actions.beginStep = [] { patchingDialog.StartThread(PatchingDialogThread); };
-    actions.endStep = [] { patchingDialog.End(0); };
+    actions.beginStep = [] { run::patchingDialog.StartThread(PatchingDialogThread); };
+    actions.endStep = [] { run::patchingDialog.End(0); };
     actions.startProgram = StartProgram;
     actions.library = CallLibrary;
     actions.record = RecordVersion;
     const RunEnd end = RunDowngradeSteps(run::serverVersion, run::installedVersion, actions);
     if (end != RunEnd::kNormal) EndRun(end);
-    return kNormalEnd;
+    return ExitCode::kNormalEnd;
 }

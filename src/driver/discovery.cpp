@@ -1,4 +1,4 @@
-#include "driver/discovery.h"
+#include "discovery.h"
 
 #include <winsock2.h>  // before windows.h, which would bring the old winsock.h
 #include <windows.h>
@@ -7,24 +7,26 @@
 #include <cstring>
 #include <memory>
 
-#include "driver/app_info.h"
-#include "driver/application.h"
-#include "driver/acquisition.h"
-#include "driver/exits.h"
+#include "app_info.h"
+#include "application.h"
+#include "acquisition.h"
 #include "driver/run_decisions.h"
-#include "driver/run_end.h"
-#include "driver/run_state.h"
+#include "run_end.h"
+#include "run_state.h"
 #include "driver/server_answer.h"
 #include "gamelink/game_link.h"
 #include "packet/kvn_packet.h"
 #include "packet/random_generator.h"
 #include "platform/debug.h"
 #include "platform/time.h"
+#include "resources/dialog_127_ids.h"
 #include "settings/reg_key_handler.h"
+#include "settings/registry_names.h"
 #include "ui/dialogs/dialog_threads.h"
 #include "ui/dialogs/server_dialog.h"
-#include "ui/language_file.h"
-#include "ui/server_table.h"
+#include "text/language_file.h"
+#include "text/text_numbers.h"
+#include "text/server_table.h"
 
 namespace {
 
@@ -39,8 +41,8 @@ void CopyCut(char* target, int size, const char* source) {
 }
 
 void ShowServerSelection() {
-    DialogBoxParamA(appInfo->GetInstance(), MAKEINTRESOURCEA(127), appInfo->GetMainWindow(),
-                    ServerDialogProc, 0);
+    DialogBoxParamA(run::appInfo->GetInstance(), MAKEINTRESOURCEA(IDD_SERVER_DIALOG),
+                    run::appInfo->GetMainWindow(), ServerDialogProc, 0);
 }
 
 void SendVersionQuestion() {
@@ -51,10 +53,7 @@ void SendVersionQuestion() {
 
 void TakeAnswer(ServerAnswer& answer) {
     run::serverVersion = answer.version;
-    for (auto& entry : answer.servers) {
-        platform::CriticalSectionGuard hold(run::ServerListLock);
-        run::patchServerList.Append(std::move(entry));
-    }
+    for (auto& entry : answer.servers) run::patchServerList.Append(std::move(entry));
 }
 
 // One attempt: opens the link to the chosen server and asks until it
@@ -65,7 +64,7 @@ bool AttemptToReachServer() {
     char alternative[run::kAddressSize];
     const ServerRecord* record = FindServerRecord(run::gameServerAddress);
     CopyCut(alternative, sizeof alternative, record ? record->address : run::gameServerAddress);
-    settings.WriteProfileStringA("MRLServerIP2", alternative);
+    run::settings.WriteProfileStringA(registry_name::kTriedGameServer, alternative);
 
     const Endpoint server = SplitAddress(alternative, kGameServerPort);
     gameLink.SetHost(server.host.c_str());
@@ -90,27 +89,27 @@ bool AttemptToReachServer() {
             }
         }
     }
-    run::doneFlag = 1;
     return questions.Answered();
 }
 
 // The game server did not answer: tell the player, then either give up
 // ("Keeper's Word") or let the player choose again.
 void HandleUnreachableServer() {
-    searchingDialog.End(0);
-    MessageBoxA(appInfo->GetMainWindow(), GetLanguageText(51), "Error Message",
-                MB_OK | MB_ICONSTOP);
-    if (auto end = EndWhenUnreachable(settings.GetProfileIntA("Keeper's Word", 0))) EndRun(*end);
+    run::searchingDialog.End(0);
+    MessageBoxA(run::appInfo->GetMainWindow(), GetLanguageText(text_number::kGameServerSilent),
+                "Error Message", MB_OK | MB_ICONSTOP);
+    if (auto end = EndWhenUnreachable(run::settings.GetProfileIntA(registry_name::kKeepersWord, 0)))
+        EndRun(*end);
     ShowServerSelection();
-    settings.WriteProfileStringA("MRLServerIP", run::gameServerAddress);
+    run::settings.WriteProfileStringA(registry_name::kGameServer, run::gameServerAddress);
 }
 
 }  // namespace
 
 void ChooseGameServer() {
-    run::proxyEnabled = int32_t(settings.GetProfileIntA("Proxy", 0));
+    run::proxyEnabled = int32_t(run::settings.GetProfileIntA(registry_name::kProxy, 0));
     CopyCut(run::gameServerAddress, sizeof run::gameServerAddress,
-            settings.GetProfileStringA("MRLServerIP", kNoChoice, nullptr));
+            run::settings.GetProfileStringA(registry_name::kGameServer, kNoChoice, nullptr));
 
     if (std::strcmp(run::gameServerAddress, kNoChoice) == 0) {
         int count = LoadServerList();
@@ -120,10 +119,11 @@ void ChooseGameServer() {
             uint32_t slot = draw.Next();
             if (slot < uint32_t(kServerSlots))
                 CopyCut(run::gameServerAddress, sizeof run::gameServerAddress,
-                        serverTable.slots[slot].name);
+                        run::serverTable.slots[slot].name);
         }
     }
-    if (settings.GetProfileIntA("Proxy Value", 0) != 0) run::serverChoiceLocked = 1;
+    if (run::settings.GetProfileIntA(registry_name::kProxyValue, 0) != 0)
+        run::serverChoiceLocked = 1;
 
     if (run::silentMode) {
         // No dialog loads the list: a name stored by an earlier run must
@@ -131,18 +131,18 @@ void ChooseGameServer() {
         LoadServerList();
     } else {
         ShowServerSelection();
-        settings.WriteProfileStringA("MRLServerIP", run::gameServerAddress);
-        settings.WriteProfileInt("Proxy", uint32_t(run::proxyEnabled));
+        run::settings.WriteProfileStringA(registry_name::kGameServer, run::gameServerAddress);
+        run::settings.WriteProfileInt(registry_name::kProxy, uint32_t(run::proxyEnabled));
     }
-    searchingDialog.StartThread(SearchingDialogThread);
-    run::doneFlag = 0;
+    run::searchingDialog.StartThread(SearchingDialogThread);
 }
 
-int DiscoverAndDecide() {
+ExitCode DiscoverAndDecide() {
     for (;;) {
         const bool answered = AttemptToReachServer();
 
-        const uint32_t installed = settings.GetProfileIntA("Version", kNoVersion);
+        const uint32_t installed =
+            run::settings.GetProfileIntA(registry_name::kVersion, kNoVersion);
         run::installedVersion = installed;
         run::workingVersion = installed;
         if (installed != kNoVersion)
@@ -151,12 +151,11 @@ int DiscoverAndDecide() {
 
         switch (DecideAfterAttempt(answered, run::serverVersion, installed)) {
             case AfterAttempt::kVersionUnknown:
-                return kNormalEnd;
+                return ExitCode::kNormalEnd;
             case AfterAttempt::kDowngrade:
                 return RunDowngrade();
             case AfterAttempt::kUnreachable:
                 HandleUnreachableServer();
-                run::doneFlag = 0;
                 break;
             case AfterAttempt::kUpToDate:
                 EndRun(RunEnd::kUpToDate);

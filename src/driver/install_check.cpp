@@ -1,29 +1,26 @@
-#include "driver/install_check.h"
+#include "install_check.h"
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "driver/decimal_text.h"
+#include "platform/file.h"
 #include "driver/install_files.h"
-#include "ui/message_format.h"
-#include "ui/language_file.h"
+#include "text/message_format.h"
+#include "text/language_file.h"
+#include "text/text_numbers.h"
 
 namespace {
 
-constexpr int kInstallCheckText = 187;
+constexpr int kInstallCheckText = text_number::kInstallCheck;
 constexpr int kPathLineRoom = 999;  // 998 characters and the terminator
 constexpr int kSizeLineRoom = 99;   // 98 characters and the terminator
 constexpr const char* kEndLine = "END";
 
-// Used when the text table's 187 does not take the arguments we pass.
+// Used when the text table's install-check text does not take the arguments we pass.
 constexpr const char* kListMissingFallback = "The file %s of your installation is missing.\r\n";
 constexpr const char* kWrongSizeFallback = "Your file %s is damaged: %s has %u bytes instead of %s";
-
-struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
 
 // A file handle closed when the entry is done.
 class Handle {
@@ -93,7 +90,7 @@ bool CheckEntry(HWND owner, FILE* list, const std::string& path) {
 }  // namespace
 
 bool RunInstallCheck(HWND owner) {
-    File list(std::fopen(kInstallListFile, "rb"));
+    platform::File list(kInstallListFile, "rb");
     if (!list) {
         std::string format = GetLanguageText(kInstallCheckText);
         ShowWarning(owner,

@@ -1,4 +1,4 @@
-#include "driver/patch_library.h"
+#include "patch_library.h"
 
 #include <windows.h>
 

@@ -5,6 +5,7 @@
 #include "driver/install_files.h"
 #include "platform/debug.h"
 #include "settings/reg_key_handler.h"
+#include "settings/registry_names.h"
 
 namespace {
 
@@ -33,12 +34,12 @@ void BootstrapRegistry(RegKeyHandler& handler, const char* subKey) {
     // A key that cannot be created leaves every later read at its default.
     handler.Create(HKEY_CURRENT_USER, subKey);
     WriteFirstRunDefaults(handler);
-    handler.WriteProfileStringA("Path", DirectoryOfPath(ExecutablePath()).c_str());
+    handler.WriteProfileStringA(registry_name::kPath, DirectoryOfPath(ExecutablePath()).c_str());
 }
 
 bool CopyVersionToRegistry() {
     std::optional<uint32_t> version = ReadVersionFile(kVersionFile);
     if (!version) return false;
-    settings.WriteProfileInt("Version", *version);
+    run::settings.WriteProfileInt(registry_name::kVersion, *version);
     return true;
 }

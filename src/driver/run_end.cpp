@@ -1,20 +1,20 @@
-#include "driver/run_end.h"
+#include "run_end.h"
 
 #include <windows.h>
 
-#include <cstdlib>
 #include <string>
 
-#include "driver/app_info.h"
-#include "driver/run_state.h"
-#include "ui/default_texts.h"
+#include "app_info.h"
+#include "run_state.h"
+#include "platform/process_end.h"
+#include "text/default_texts.h"
 #include "ui/dialogs/dialog_threads.h"
-#include "ui/language_file.h"
-#include "ui/message_format.h"
+#include "text/language_file.h"
+#include "text/message_format.h"
 
 void EndRun(RunEnd end) {
     const EndOfRun how = EndOf(end);
-    if (how.closeSearching) searchingDialog.End(0);
+    if (how.closeSearching) run::searchingDialog.End(0);
     std::string text;
     if (end == RunEnd::kDowngradeFailed) {
         // The one format among the ends: the version the server asked for.
@@ -26,7 +26,8 @@ void EndRun(RunEnd end) {
         text = how.literal;
     }
     if (how.textNumber != 0 || how.literal)
-        ::MessageBoxA(appInfo->GetMainWindow(), text.c_str(), "Error Message", MB_OK | MB_ICONSTOP);
+        ::MessageBoxA(run::appInfo->GetMainWindow(), text.c_str(), "Error Message",
+                      MB_OK | MB_ICONSTOP);
     CloseLanguageFile();
-    std::exit(how.exitCode);
+    platform::Terminate(how.exitCode);
 }

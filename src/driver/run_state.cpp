@@ -1,4 +1,4 @@
-#include "driver/run_state.h"
+#include "run_state.h"
 
 namespace run {
 

@@ -1,26 +1,23 @@
-#include "driver/startup.h"
+#include "startup.h"
 
-#include <cstdlib>
 #include <cstring>
 
-#include "driver/app_info.h"
-#include "driver/install_check.h"
+#include "app_info.h"
+#include "install_check.h"
 #include "driver/registry_bootstrap.h"
-#include "driver/run_state.h"
+#include "run_state.h"
 #include "driver/silent_mode.h"
-#include "driver/startup_texts.h"
+#include "startup_texts.h"
 #include "platform/debug.h"
-#include "platform/system.h"
+#include "platform/process_end.h"
 #include "settings/reg_key_handler.h"
-#include "ui/language_file.h"
+#include "text/language_file.h"
 
 namespace {
 
 // The main window is never shown with content: it only owns the boxes.
 constexpr int kCenterWidth = 640;
 constexpr int kCenterHeight = 480;
-
-[[noreturn]] void EndRun(int exitCode) { std::exit(exitCode); }
 
 void RegisterMainWindowClass(HINSTANCE instance) {
     WNDCLASSA windowClass = {};
@@ -41,13 +38,11 @@ HWND CreateMainWindow(HINSTANCE instance, const char* title) {
 }
 
 void CreateApplication(HINSTANCE instance) {
-    if (appInfo == nullptr) appInfo = new AppInfo;
-    appInfo->SetInstance(instance);
-    appInfo->SetTitle(kUpdaterTitle);
+    if (run::appInfo == nullptr) run::appInfo = new AppInfo;
+    run::appInfo->SetInstance(instance);
+    run::appInfo->SetTitle(kUpdaterTitle);
     RegisterMainWindowClass(instance);
-    appInfo->SetMainWindow(CreateMainWindow(instance, appInfo->GetTitle()));
-    // Error boxes of the portable code belong to the main window too.
-    platform::SetErrorBoxOwner(appInfo->GetMainWindow());
+    run::appInfo->SetMainWindow(CreateMainWindow(instance, run::appInfo->GetTitle()));
 }
 
 // Without "Language.Txt" the text table answers with its built-in texts.
@@ -69,13 +64,13 @@ bool AnotherInstanceRuns() {
 }
 
 void RunStartup(HINSTANCE instance, const char* commandLine) {
-    if (AnotherInstanceRuns()) EndRun(kExitNothingDone);
+    if (AnotherInstanceRuns()) platform::Terminate(ExitCode::kNothingDone);
     run::silentMode = IsSilentCommandLine(commandLine);
-    // ServerListLock is a global constructed before the entry point runs.
     CreateApplication(instance);
     OpenTexts();
-    if (!RunInstallCheck(appInfo->GetMainWindow())) EndRun(kExitNothingDone);
-    BootstrapRegistry(settings, kSettingsKey);
+    if (!RunInstallCheck(run::appInfo->GetMainWindow()))
+        platform::Terminate(ExitCode::kNothingDone);
+    BootstrapRegistry(run::settings, kSettingsKey);
     if (!CopyVersionToRegistry())
         platform::OutputDebugStringA("Version.Txt not found, Version left as it was\r\n");
 }

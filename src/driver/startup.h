@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include "driver/exits.h"
-
 constexpr const char* kUpdaterWindowClass = "PatchMEClass";
 constexpr const char* kGameWindowClass = "AppClass";
 constexpr const char* kUpdaterTitle = "Mirelands Auto Update";
@@ -14,6 +12,6 @@ bool AnotherInstanceRuns();
 
 // Runs the start-up sequence: instance check, silent mode, AppInfo and the
 // main window, the text table, the install check, the registry and the
-// version copy. Ends the process itself with kExitNothingDone where the run
+// version copy. Ends the process itself with ExitCode::kNothingDone where the run
 // must not go on.
 void RunStartup(HINSTANCE instance, const char* commandLine);

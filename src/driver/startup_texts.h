@@ -1,11 +1,11 @@
-// Texts 78 to 82 of the text table, copied at start-up for the server
+// The start-up texts of the text table, copied at start-up for the server
 // selection dialog (its captions, the default link target and the initial
 // description). The buffers themselves live beside the text table
-// (ui/startup_texts.h), where the dialog reads them; these are the driver's
+// (text/startup_texts.h), where the dialog reads them; these are the driver's
 // names for them.
 #pragma once
 
-#include "ui/startup_texts.h"
+#include "text/startup_texts.h"
 
 namespace run {
 
@@ -13,7 +13,7 @@ constexpr int kStartupTextFirst = kFirstStartupText;
 using ::kStartupTextCount;
 using ::kStartupTextSize;
 
-// startupTexts[i] holds text number kStartupTextFirst + i.
-using ::startupTexts;
+// startupTexts[i] (text/startup_texts.h) holds text number
+// kStartupTextFirst + i.
 
 }  // namespace run

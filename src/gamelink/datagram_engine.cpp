@@ -20,57 +20,59 @@ constexpr uint32_t kAcknowledgementsPerCycle = 64;
 }  // namespace
 
 DatagramEngine::DatagramEngine()
-    : core([this](std::shared_ptr<const DatagramRecord> r) { toSend.Append(std::move(r)); },
-           [this](Datagram message) { toDeliver.Append(std::move(message)); },
-           [this] { return HasRoom(); }) {}
+    : core_([this](std::shared_ptr<const DatagramRecord> r) { toSend_.Append(std::move(r)); },
+            [this](Datagram message) { toDeliver_.Append(std::move(message)); },
+            [this] { return HasRoom(); }) {}
 
 DatagramEngine::~DatagramEngine() { Stop(); }
 
 bool DatagramEngine::Open(uint16_t localPort, const char* localAddressText) {
-    socket = platform::Socket(AF_INET, SOCK_DGRAM, 0);
-    if (socket == platform::kNoSocket) return false;
-    localAddress.sin_family = AF_INET;
-    localAddress.sin_port = htons(localPort);
-    localAddress.sin_addr.s_addr =
+    socket_ = platform::Socket(AF_INET, SOCK_DGRAM, 0);
+    if (socket_ == platform::kNoSocket) return false;
+    localAddress_.sin_family = AF_INET;
+    localAddress_.sin_port = htons(localPort);
+    localAddress_.sin_addr.s_addr =
         localAddressText ? platform::InetAddr(localAddressText) : htonl(INADDR_ANY);
-    if (localAddress.sin_addr.s_addr == INADDR_NONE || platform::Bind(socket, localAddress) != 0) {
-        platform::CloseSocket(socket);
-        socket = platform::kNoSocket;
+    if (localAddress_.sin_addr.s_addr == INADDR_NONE ||
+        platform::Bind(socket_, localAddress_) != 0) {
+        platform::CloseSocket(socket_);
+        socket_ = platform::kNoSocket;
         return false;
     }
-    platform::GetSockName(socket, &localAddress);
-    platform::SetReceiveTimeout(socket, kReceivePollMs);
+    platform::GetSockName(socket_, &localAddress_);
+    platform::SetReceiveTimeout(socket_, kReceivePollMs);
     return true;
 }
 
 int DatagramEngine::Start(DeliveryCallback receiver, uint16_t localPort,
                           const char* localAddressText, RoomCallback room) {
     if (!Open(localPort, localAddressText)) return 0;
-    callback = std::move(receiver);
-    receiverRoom = std::move(room);
-    if (receiveThread.Start(ReceiveThread, this) && sendThread.Start(SendThread, this) &&
-        deliveryThread.Start(DeliveryThread, this) && workerThread.Start(WorkerThread, this))
+    callback_ = std::move(receiver);
+    receiverRoom_ = std::move(room);
+    if (receiveThread_.Start(ReceiveThread, this) && sendThread_.Start(SendThread, this) &&
+        deliveryThread_.Start(DeliveryThread, this) && workerThread_.Start(WorkerThread, this))
         return 1;
     Stop();
     return 0;
 }
 
 void DatagramEngine::Stop() {
-    running = false;
-    if (socket == platform::kNoSocket) return;
+    running_ = false;
+    if (socket_ == platform::kNoSocket) return;
     // A receive blocked on the socket returns only when a datagram comes:
     // send it one, to the engine's own port (over loopback when bound to
     // every interface). It is shorter than a header, so nobody takes it.
-    sockaddr_in self = localAddress;
+    sockaddr_in self = localAddress_;
     if (self.sin_addr.s_addr == htonl(INADDR_ANY)) self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const uint8_t wake = 0;
-    platform::SendTo(socket, &wake, 1, self);
-    toSend.Signal();
-    toDeliver.Signal();
-    for (platform::Thread* thread : {&receiveThread, &sendThread, &deliveryThread, &workerThread})
+    platform::SendTo(socket_, &wake, 1, self);
+    toSend_.Signal();
+    toDeliver_.Signal();
+    for (platform::Thread* thread :
+         {&receiveThread_, &sendThread_, &deliveryThread_, &workerThread_})
         if (!thread->WaitFor(kStopWaitMs)) thread->Terminate(1);
-    platform::CloseSocket(socket);
-    socket = platform::kNoSocket;
+    platform::CloseSocket(socket_);
+    socket_ = platform::kNoSocket;
 }
 
 int DatagramEngine::QueueMessage(sockaddr_in peer, const uint8_t* payload, int32_t length,
@@ -78,13 +80,13 @@ int DatagramEngine::QueueMessage(sockaddr_in peer, const uint8_t* payload, int32
     if (length < 0 || uint32_t(length) > kMaxMessagePayload || (length > 0 && !payload)) return 0;
     Datagram message{peer, std::vector<uint8_t>(kDatagramHeaderSize + size_t(length))};
     if (length > 0) std::memcpy(message.data.data() + kDatagramHeaderSize, payload, size_t(length));
-    outgoing.Append({std::move(message), interval, retries});
+    outgoing_.Append({std::move(message), interval, retries});
     return 1;
 }
 
 uint32_t DatagramEngine::ReceiveThread(void* self) {
     auto* engine = static_cast<DatagramEngine*>(self);
-    while (engine->running) {
+    while (engine->running_) {
         try {
             engine->ReceiveOne();
         } catch (...) {
@@ -97,16 +99,16 @@ uint32_t DatagramEngine::ReceiveThread(void* self) {
 void DatagramEngine::ReceiveOne() {
     uint8_t buffer[kMaxDatagramSize];
     sockaddr_in from{};
-    int n = platform::RecvFrom(socket, buffer, sizeof buffer, &from);
+    int n = platform::RecvFrom(socket_, buffer, sizeof buffer, &from);
     // Shorter than a header, or a failed receive (also one longer than the
     // buffer): dropped.
-    if (!running || n < int(kDatagramHeaderSize)) return;
-    received.Offer(from, buffer, size_t(n));
+    if (!running_ || n < int(kDatagramHeaderSize)) return;
+    received_.Offer(from, buffer, size_t(n));
 }
 
 uint32_t DatagramEngine::WorkerThread(void* self) {
     auto* engine = static_cast<DatagramEngine*>(self);
-    for (uint32_t cycles = 1; engine->running; ++cycles) {
+    for (uint32_t cycles = 1; engine->running_; ++cycles) {
         try {
             engine->WorkerCycle();
         } catch (...) {
@@ -121,32 +123,32 @@ uint32_t DatagramEngine::WorkerThread(void* self) {
 // received message with the acknowledgements ahead of it.
 void DatagramEngine::WorkerCycle() {
     uint32_t now = platform::TimeGetTime();
-    core.Service(now);
-    if (auto queued = outgoing.TakeFront())
-        core.Dispatch(std::move(queued->message), queued->interval, queued->retries, now);
+    core_.Service(now);
+    if (auto queued = outgoing_.TakeFront())
+        core_.Dispatch(std::move(queued->message), queued->interval, queued->retries, now);
     // Acknowledgements do not count against the one datagram per cycle:
     // held back behind a busy peer's messages they would come later than
     // the resend interval, and the copies sent meanwhile could reach the
     // peer after its duplicate history has forgotten the original.
     for (uint32_t acks = 0; acks <= kAcknowledgementsPerCycle; ++acks) {
-        auto datagram = received.TakeFront();
-        if (!datagram || !core.Receive(std::move(*datagram), now)) return;
+        auto datagram = received_.TakeFront();
+        if (!datagram || !core_.Receive(std::move(*datagram), now)) return;
     }
 }
 
 // Room for a new received datagram: for the message it may complete, on
 // the way to the receiver and at the receiver, and for its acknowledgement.
 bool DatagramEngine::HasRoom() {
-    return toDeliver.Size() < kMaxUndelivered && toSend.Size() < kMaxUnsent &&
-           (!receiverRoom || receiverRoom());
+    return toDeliver_.Size() < kMaxUndelivered && toSend_.Size() < kMaxUnsent &&
+           (!receiverRoom_ || receiverRoom_());
 }
 
 uint32_t DatagramEngine::SendThread(void* self) {
     auto* engine = static_cast<DatagramEngine*>(self);
-    while (engine->running) {
-        auto record = engine->toSend.TakeFront();
+    while (engine->running_) {
+        auto record = engine->toSend_.TakeFront();
         if (!record) {
-            engine->toSend.Wait(kQueueWaitMs);
+            engine->toSend_.Wait(kQueueWaitMs);
             continue;
         }
         // Acknowledged while it waited here: there is nothing left to send.
@@ -154,7 +156,7 @@ uint32_t DatagramEngine::SendThread(void* self) {
         // on its schedule, an unreliable one is lost.
         const Datagram& datagram = (*record)->datagram;
         if (!(*record)->acknowledged)
-            platform::SendTo(engine->socket, datagram.data.data(), int(datagram.data.size()),
+            platform::SendTo(engine->socket_, datagram.data.data(), int(datagram.data.size()),
                              datagram.peerAddress);
     }
     return 0;
@@ -162,16 +164,16 @@ uint32_t DatagramEngine::SendThread(void* self) {
 
 uint32_t DatagramEngine::DeliveryThread(void* self) {
     auto* engine = static_cast<DatagramEngine*>(self);
-    while (engine->running) {
-        auto message = engine->toDeliver.TakeFront();
+    while (engine->running_) {
+        auto message = engine->toDeliver_.TakeFront();
         if (!message) {
-            engine->toDeliver.Wait(kQueueWaitMs);
+            engine->toDeliver_.Wait(kQueueWaitMs);
             continue;
         }
         try {
-            if (engine->callback)
-                engine->callback(message->peerAddress, message->data.data() + kDatagramHeaderSize,
-                                 int32_t(message->data.size() - kDatagramHeaderSize));
+            if (engine->callback_)
+                engine->callback_(message->peerAddress, message->data.data() + kDatagramHeaderSize,
+                                  int32_t(message->data.size() - kDatagramHeaderSize));
         } catch (...) {
             // A callback that throws loses its message, not the link.
         }

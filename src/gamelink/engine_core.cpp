@@ -4,19 +4,19 @@
 #include <iterator>
 #include <utility>
 
-#include "gamelink/due_time.h"
+#include "due_time.h"
 
-std::atomic<uint32_t> NextSequence{0};
+std::atomic<uint32_t> gamelink::NextSequence{0};
 
 EngineCore::EngineCore(TransmitFn transmitFn, DeliverFn deliverFn, RoomFn roomFn,
                        std::atomic<uint32_t>& numbering)
-    : transmit(std::move(transmitFn)),
-      deliver(std::move(deliverFn)),
-      room(std::move(roomFn)),
-      sequence(numbering) {}
+    : transmit_(std::move(transmitFn)),
+      deliver_(std::move(deliverFn)),
+      room_(std::move(roomFn)),
+      sequence_(numbering) {}
 
 PeerState& EngineCore::PeerOf(const sockaddr_in& address) {
-    return peers.try_emplace(PeerKey(address), address).first->second;
+    return peers_.try_emplace(PeerKey(address), address).first->second;
 }
 
 bool EngineCore::Dispatch(Datagram message, uint32_t interval, uint32_t retries, uint32_t now) {
@@ -30,7 +30,7 @@ bool EngineCore::Dispatch(Datagram message, uint32_t interval, uint32_t retries,
     DatagramHeader header;
     header.flags = retries > 0 ? RELIABLE_FLAG : 0;
     header.totalLength = uint16_t(length);
-    header.sequence = sequence.fetch_add(1);
+    header.sequence = sequence_.fetch_add(1);
     header.Encode(message.data.data());
     Transmit(std::move(message), header.sequence, interval, retries, now);
     return true;
@@ -44,15 +44,15 @@ void EngineCore::Transmit(Datagram datagram, uint32_t number, uint32_t interval,
     if (retries > 0)
         PeerOf(record->datagram.peerAddress)
             .awaitingAck.push_back({record, number, interval, now + interval, retries});
-    transmit(std::move(record));
+    transmit_(std::move(record));
 }
 
 void EngineCore::Service(uint32_t now) {
-    for (auto it = peers.begin(); it != peers.end();) {
+    for (auto it = peers_.begin(); it != peers_.end();) {
         PeerState& peer = it->second;
         ResendDue(peer, now);
         ExpireReassemblies(peer, now);
-        it = peer.IsIdle(now) ? peers.erase(it) : std::next(it);
+        it = peer.IsIdle(now) ? peers_.erase(it) : std::next(it);
     }
 }
 
@@ -63,7 +63,7 @@ void EngineCore::ResendDue(PeerState& peer, uint32_t now) {
             ++it;
             continue;
         }
-        transmit(it->record);
+        transmit_(it->record);
         it->dueTime = now + it->interval;
         // After its last transmission nothing waits for it any more.
         it = --it->retriesLeft == 0 ? list.erase(it) : std::next(it);
@@ -74,20 +74,20 @@ bool EngineCore::Receive(Datagram datagram, uint32_t now) {
     size_t length = datagram.data.size();
     if (length < kDatagramHeaderSize || length > kMaxDatagramSize) return false;
     DatagramHeader header = DatagramHeader::Decode(datagram.data.data());
-    auto known = peers.find(PeerKey(datagram.peerAddress));
+    auto known = peers_.find(PeerKey(datagram.peerAddress));
     if (header.flags & ACK_FLAG) {
         // Only a peer we sent to waits for acknowledgements.
-        if (known != peers.end()) Acknowledged(known->second, header.sequence);
+        if (known != peers_.end()) Acknowledged(known->second, header.sequence);
         return true;
     }
-    if ((room && !room()) || (known == peers.end() && peers.size() >= kMaxPeers)) return false;
-    PeerState& peer = known != peers.end() ? known->second : PeerOf(datagram.peerAddress);
+    if ((room_ && !room_()) || (known == peers_.end() && peers_.size() >= kMaxPeers)) return false;
+    PeerState& peer = known != peers_.end() ? known->second : PeerOf(datagram.peerAddress);
     uint32_t number = header.sequence;
     bool reliable = header.flags & RELIABLE_FLAG;
     // A copy is acknowledged again: our acknowledgement was lost.
     if (!peer.HasSeen(number)) {
         if (!(header.flags & FRAGMENT_FLAG))
-            deliver(std::move(datagram));
+            deliver_(std::move(datagram));
         else if (!Reassemble(peer, header, datagram, now))
             return false;
         peer.RememberSeen(number, now + kHistoryExpiryMs);
@@ -111,5 +111,5 @@ void EngineCore::Acknowledge(const sockaddr_in& to, uint32_t number) {
     header.sequence = number;
     Datagram ack{to, std::vector<uint8_t>(kDatagramHeaderSize)};
     header.Encode(ack.data.data());
-    transmit(std::make_shared<DatagramRecord>(std::move(ack)));
+    transmit_(std::make_shared<DatagramRecord>(std::move(ack)));
 }

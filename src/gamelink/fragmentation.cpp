@@ -1,13 +1,13 @@
 // The three places where the core cuts and joins long messages: dispatch
 // of a long outgoing message, reassembly of received fragments, and expiry
 // of reassemblies that stay incomplete.
-#include "gamelink/fragmentation.h"
+#include "fragmentation.h"
 
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
-#include "gamelink/due_time.h"
+#include "due_time.h"
 #include "gamelink/engine_core.h"
 
 namespace {
@@ -25,7 +25,7 @@ void EngineCore::DispatchFragmented(const Datagram& message, uint32_t interval, 
     uint32_t count = FragmentCount(payload);
     // One block of consecutive numbers, even with other engines numbering
     // at the same time: the message id is the first fragment's number.
-    uint32_t first = sequence.fetch_add(count);
+    uint32_t first = sequence_.fetch_add(count);
     for (uint32_t i = 0; i < count; ++i) {
         auto piece = message.data.begin() + kDatagramHeaderSize + i * kMaxFragmentPayload;
         Datagram fragment{message.peerAddress, std::vector<uint8_t>(kDatagramHeaderSize)};
@@ -58,10 +58,10 @@ bool EngineCore::Reassemble(PeerState& peer, const DatagramHeader& header, const
         return true;
     PlacePiece(*open, header.fragmentIndex, fragment);
     if (--open->missing > 0) return true;
-    reassemblyBytes -= total;
+    reassemblyBytes_ -= total;
     Datagram whole = std::move(open->whole);
     list.erase(open);
-    deliver(std::move(whole));
+    deliver_(std::move(whole));
     return true;
 }
 
@@ -71,7 +71,7 @@ bool EngineCore::OpenReassembly(PeerState& peer, const DatagramHeader& header,
     uint32_t piece = uint32_t(fragment.data.size()) - kDatagramHeaderSize;
     if (!FragmentFits(total, header.fragmentIndex, piece)) return true;
     // Refused, not thrown away: the sender sends it again once there is room.
-    if (total > kMaxReassemblyBytes - reassemblyBytes) return false;
+    if (total > kMaxReassemblyBytes - reassemblyBytes_) return false;
     Reassembly open{header.messageId,
                     Datagram{fragment.peerAddress, std::vector<uint8_t>(total)},
                     FragmentCount(total - kDatagramHeaderSize) - 1,
@@ -81,10 +81,10 @@ bool EngineCore::OpenReassembly(PeerState& peer, const DatagramHeader& header,
     PlacePiece(open, header.fragmentIndex, fragment);
     // A first fragment that is the whole message has nothing to wait for.
     if (open.missing == 0) {
-        deliver(std::move(open.whole));
+        deliver_(std::move(open.whole));
         return true;
     }
-    reassemblyBytes += total;
+    reassemblyBytes_ += total;
     peer.reassembly.push_back(std::move(open));
     return true;
 }
@@ -96,7 +96,7 @@ void EngineCore::ExpireReassemblies(PeerState& peer, uint32_t now) {
             ++it;
             continue;
         }
-        reassemblyBytes -= uint32_t(it->whole.data.size());
+        reassemblyBytes_ -= uint32_t(it->whole.data.size());
         it = list.erase(it);
     }
 }

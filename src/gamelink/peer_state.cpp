@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "gamelink/due_time.h"
+#include "due_time.h"
 
 bool PeerState::HasSeen(uint32_t sequence) const {
     return std::any_of(history.begin(), history.end(),

@@ -4,7 +4,6 @@
 // (unlike every body field).
 #include "packet/kvn_packet.h"
 #include "packet/random_generator.h"
-#include "platform/time.h"
 
 namespace {
 constexpr uint32_t kMaxSeed = 512;
@@ -29,22 +28,22 @@ void ApplyKeystream(unsigned char* bytes, int32_t count, uint16_t packetSeed) {
 }
 }  // namespace
 
-void KVNPacket::EncryptPacket() {
-    RandomGenerator seeds(0, kMaxSeed, platform::SecondsSinceEpoch());
+void KVNPacket::EncryptPacket(uint32_t clockSeed) {
+    RandomGenerator seeds(0, kMaxSeed, clockSeed);
     EncryptPacketWithSeed(static_cast<uint16_t>(seeds.Next()));
 }
 
 void KVNPacket::EncryptPacketWithSeed(uint16_t packetSeed) {
     // A position sought past the written body never reaches past the block.
-    int32_t count = position < limit ? position : limit;
-    WriteLittle16(buffer, packetSeed);
-    WriteLittle16(buffer + 2, Checksum(body, count));
-    ApplyKeystream(body, count, packetSeed);
+    int32_t count = position_ < limit_ ? position_ : limit_;
+    WriteLittle16(buffer_, packetSeed);
+    WriteLittle16(buffer_ + 2, Checksum(body_, count));
+    ApplyKeystream(body_, count, packetSeed);
 }
 
 int KVNPacket::DecryptPacket() {
-    uint16_t packetSeed = ReadLittle16(buffer);
-    uint16_t expected = ReadLittle16(buffer + 2);
-    ApplyKeystream(body, limit, packetSeed);
-    return Checksum(body, limit) == expected ? 1 : 0;
+    uint16_t packetSeed = ReadLittle16(buffer_);
+    uint16_t expected = ReadLittle16(buffer_ + 2);
+    ApplyKeystream(body_, limit_, packetSeed);
+    return Checksum(body_, limit_) == expected ? 1 : 0;
 }

@@ -12,18 +12,15 @@
 #include "patchlink/stream_connection.h"
 #include "patchlink/wire_order.h"
 #include "platform/debug.h"
+#include "platform/file.h"
 #include "platform/sync.h"
 #include "platform/system.h"
 #include "platform/time.h"
 #include "run/download_state.h"
 #include "run/patch_server_list.h"
-#include "ui/language_file.h"
 
 namespace {
 
-constexpr int kStatusItem = 1008;
-constexpr int kNoSpaceText = 183;
-constexpr uint8_t kReceivingData = 2;
 constexpr uint32_t kFilePauseMs = 100;
 
 // Names replaced by a later step stay alive until the process ends: the
@@ -65,18 +62,34 @@ const char* RefusalTrace(uint32_t reason) {
 
 class ReceiverShell : public ReceiverFacts {
 public:
-    ReceiverShell() : core_(*this, run::lastSendTick.load()) {}
+    ReceiverShell(StreamConnection& connection, ReceiverView& view,
+                  const std::atomic<bool>& stopRequested)
+        : connection_(connection),
+          view_(view),
+          stopRequested_(stopRequested),
+          core_(*this, run::lastSendTick.load()) {}
     ~ReceiverShell() { CloseFile(); }
     ReceiverShell(const ReceiverShell&) = delete;
     ReceiverShell& operator=(const ReceiverShell&) = delete;
 
+    // Reads until the exchange is over, the connection fails or the driver
+    // asks it to stop; publishes the stop last.
     void Run() {
-        while (run::doneFlag.load() == 0) {
+        while (!done_ && !stopRequested_.load()) {
             platform::Sleep(0);
-            int n = patchConnection.Receive(buffer_.get(), int(PatchAnswer::kAnswerLimit));
+            int n = connection_.Receive(buffer_.get(), int(PatchAnswer::kAnswerLimit));
+            if (n == StreamConnection::kFatal) {
+                // A read woken by the driver's stop is no network failure.
+                if (!stopRequested_.load()) return StopOnNetworkFailure();
+                break;
+            }
             if (n <= 0) continue;  // a read that would block, without waiting
             platform::OutputDebugStringA("Receive something!");
             Perform(core_.Feed(buffer_.get(), size_t(n), platform::TimeGetTime()));
+        }
+        if (!done_) {
+            CloseFile();
+            run::downloadStep.Stopped(false);
         }
     }
 
@@ -93,9 +106,23 @@ public:
     }
 
 private:
+    StreamConnection& connection_;
+    ReceiverView& view_;
+    const std::atomic<bool>& stopRequested_;
     ReceiverCore core_;
+    bool done_ = false;
+
+    // The connection failed: the file keeps what it has (flushed after each
+    // write, so the next run resumes it), the failure is published before
+    // the stop, and the dialog repaints to see it. The driver ends the run.
+    void StopOnNetworkFailure() {
+        CloseFile();
+        run::downloadStep.Stopped(true);
+        view_.ShowProgress();
+    }
+
     std::unique_ptr<uint8_t[]> buffer_{new uint8_t[PatchAnswer::kAnswerLimit]};
-    std::FILE* file_ = nullptr;
+    platform::File file_;
 
     void Perform(const std::vector<ReceiverAction>& actions) {
         for (const ReceiverAction& action : actions) {
@@ -111,13 +138,12 @@ private:
     bool PerformOne(const ReceiverAction& action) {
         switch (action.kind) {
             case ReceiverAction::kGreeting:
-                run::downloadReady.store(1);
+                run::downloadStep.Greeted();
                 break;
             case ReceiverAction::kListServer: {
                 auto entry = std::make_unique<PatchServerEntry>();
                 entry->port = action.port;
                 entry->host = action.text;
-                platform::CriticalSectionGuard hold(run::ServerListLock);
                 run::patchServerList.Append(std::move(entry));
                 break;
             }
@@ -126,10 +152,7 @@ private:
                 platform::OutputDebugStringA(RefusalTrace(action.value));
                 run::workingVersion.store(0);
                 run::patchTargetVersion.store(0);
-                if (action.failed) {
-                    run::downloadFailed.store(1);
-                    run::downloadReady.store(1);
-                }
+                run::downloadStep.Refused(action.failed);
                 break;
             case ReceiverAction::kHeader:
                 platform::OutputDebugStringA("Woohoo on Update\r\n");
@@ -137,44 +160,41 @@ private:
                 run::patchTargetVersion.store(action.value);
                 run::patchFileSize.store(action.size);
                 break;
-            case ReceiverAction::kNoSpace: {
-                // Set before the dialog is looked up: a dialog opening now
-                // either shows the text itself or is found here.
-                run::shortOfSpace.store(1);
-                std::string text = GetLanguageText(kNoSpaceText);
-                platform::SetDlgItemTextA(run::dialogWindow.load(), kStatusItem, text.c_str());
+            case ReceiverAction::kNoSpace:
+                // Set before the view is told: a dialog opening now either
+                // shows it itself or is reached here.
+                run::downloadStep.LacksSpace();
+                view_.ShowShortOfSpace();
                 break;
-            }
             case ReceiverAction::kStartFile:
                 return StartFile(action);
             case ReceiverAction::kWrite:
                 // Flushed at once: what patchBytesReceived counts is on disk,
                 // and a full disk shows here rather than at the close.
-                if (std::fwrite(action.data, 1, action.length, file_) != action.length ||
-                    std::fflush(file_) != 0)
+                if (std::fwrite(action.data, 1, action.length, file_.get()) != action.length ||
+                    std::fflush(file_.get()) != 0)
                     return false;
                 platform::OutputDebugStringA("Downloading\r\n");
                 run::patchBytesReceived.store(action.value);
                 platform::DebugPrintf("Value %d - %d\r\n", int(action.value),
                                       int(run::patchFileSize.load()));
                 break;
-            case ReceiverAction::kRepaint: {
+            case ReceiverAction::kRepaint:
                 run::lastSendTick.store(action.value);
-                platform::WindowHandle window = run::dialogWindow.load();
-                if (window) platform::RepaintWindow(window);
+                view_.ShowProgress();
                 break;
-            }
             case ReceiverAction::kComplete:
                 if (!CloseFile()) return false;
                 platform::Sleep(kFilePauseMs);
-                run::downloadComplete.store(1);
+                run::downloadStep.Completed();
                 break;
             case ReceiverAction::kDone:
                 CloseFile();
-                run::doneFlag.store(1);
+                done_ = true;
+                run::downloadStep.Stopped(false);
                 break;
             case ReceiverAction::kAcknowledge:
-                SendToPatchServer(nullptr, 0);
+                connection_.Send(nullptr, 0);
                 break;
         }
         return true;
@@ -189,35 +209,51 @@ private:
             std::remove(action.text.c_str());
             platform::Sleep(kFilePauseMs);
         }
-        file_ = std::fopen(action.text.c_str(), "ab");
+        file_ = platform::File(action.text.c_str(), "ab");
         // The file must end where the resume offset says it does.
-        if (!file_ || FileEnd(file_) != int64_t(action.value)) return false;
+        if (!file_ || FileEnd(file_.get()) != int64_t(action.value)) return false;
         run::patchBytesReceived.store(action.value);
-        run::receiveState.store(kReceivingData);
         uint8_t offset[4];
         patchwire::WriteU32(offset, action.value);
-        SendToPatchServer(offset, sizeof offset);
+        connection_.Send(offset, sizeof offset);
         return true;
     }
 
-    bool CloseFile() {
-        if (!file_) return true;
-        bool closed = std::fclose(file_) == 0;
-        file_ = nullptr;
-        return closed;
-    }
+    bool CloseFile() { return file_.Close(); }
 };
 
 }  // namespace
 
-uint32_t PatchReceiverThread(void*) {
+PatchReceiver::PatchReceiver(StreamConnection& connection, ReceiverView& view)
+    : connection_(connection), view_(view) {}
+
+PatchReceiver::~PatchReceiver() { Stop(); }
+
+bool PatchReceiver::Start() {
+    stopRequested_.store(false);
+    started_ = thread_.Start(ThreadMain, this);
+    if (!started_) run::downloadStep.Stopped(false);
+    return started_;
+}
+
+void PatchReceiver::Join() {
+    if (!started_) return;
+    thread_.Join();
+    started_ = false;
+}
+
+void PatchReceiver::Stop() {
+    if (!started_) return;
+    stopRequested_.store(true);
+    connection_.Interrupt();
+    thread_.Join();
+}
+
+uint32_t PatchReceiver::ThreadMain(void* self) {
+    auto* receiver = static_cast<PatchReceiver*>(self);
     platform::OutputDebugStringA("Init Func\r\n");
-    if (run::receiverRunning.exchange(1) != 0) return 0;
-    run::shortOfSpace.store(0);
-    {
-        ReceiverShell shell;
-        shell.Run();
-    }
-    run::receiverRunning.store(0);
+    run::downloadStep.ReceiverStarted();
+    ReceiverShell shell(receiver->connection_, receiver->view_, receiver->stopRequested_);
+    shell.Run();
     return 0;
 }

@@ -115,9 +115,9 @@ void ReceiverCore::FeedData(const uint8_t* data, size_t size, uint32_t now) {
 }
 
 void ReceiverCore::Stop(bool complete, uint32_t now) {
-    // downloadComplete before doneFlag: whoever sees doneFlag (the dialog,
-    // the driver) must see it too. The repaint lets a connecting dialog
-    // that is up see doneFlag and close.
+    // Complete before the stop: whoever sees the receiver stopped (the
+    // dialog, the driver) must see it too. The repaint lets a connecting
+    // dialog that is up see the stop and close.
     if (complete) Add(ReceiverAction::kComplete);
     Add(ReceiverAction::kDone);
     lastRepaint_ = now;

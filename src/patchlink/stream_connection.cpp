@@ -1,14 +1,9 @@
 #include "patchlink/stream_connection.h"
 
 #include <cstring>
-#include <string>
 
 #include "platform/debug.h"
-#include "platform/system.h"
 #include "platform/time.h"
-#include "ui/language_file.h"
-
-StreamConnection patchConnection;
 
 namespace {
 constexpr uint16_t kWinsockVersion = 0x0101;
@@ -38,7 +33,7 @@ int StreamConnection::Connect() {
     started_ = true;
     if (platform::WSAStartup(kWinsockVersion) != 0) {
         platform::OutputDebugStringA("Error 3\r\n");
-        FatalNetworkError();
+        return Fatal();
     }
     ++socketStarts_;
     // A socket left from an earlier attempt is released, not leaked.
@@ -46,7 +41,7 @@ int StreamConnection::Connect() {
     socket_ = platform::Socket(AF_INET, int(socketType_), 0);
     if (!FillPeerAddress()) {
         platform::OutputDebugStringA("Error 4\r\n");
-        FatalNetworkError();
+        return Fatal();
     }
     if (platform::Connect(socket_, peerAddress_) != 0) {
         ReleaseSocket();
@@ -107,7 +102,7 @@ int StreamConnection::Receive(void* buffer, int capacity) {
             int error = platform::WSAGetLastError();
             if (error != platform::kWsaEwouldblock) {
                 platform::OutputDebugStringA("Error 1\r\n");
-                FatalNetworkError();
+                return Fatal();
             }
             if (waitOnReceive_) continue;
             return 0;
@@ -115,7 +110,7 @@ int StreamConnection::Receive(void* buffer, int capacity) {
         if (n == 0) {
             platform::DebugPrintf("Error # [%d]\r\n", platform::WSAGetLastError());
             platform::OutputDebugStringA("Error 2\r\n");
-            FatalNetworkError();
+            return Fatal();
         }
         return n;
     }
@@ -125,6 +120,10 @@ void StreamConnection::ReleaseSocket() {
     if (socket_ == platform::kNoSocket) return;
     platform::CloseSocket(socket_);
     socket_ = platform::kNoSocket;
+}
+
+void StreamConnection::Interrupt() {
+    if (socket_ != platform::kNoSocket) platform::Shutdown(socket_, 2);
 }
 
 void StreamConnection::Close() {
@@ -137,11 +136,7 @@ void StreamConnection::Close() {
     for (; socketStarts_ > 0; --socketStarts_) platform::WSACleanup();
 }
 
-void StreamConnection::FatalNetworkError() {
+int StreamConnection::Fatal() {
     platform::DebugPrintf("%d", platform::WSAGetLastError());
-    // The lookup's buffer belongs to the text table; keep a copy for the box.
-    std::string text = GetLanguageText(85);
-    platform::ShowErrorAndExit(text.c_str(), "Error Message", 233);
+    return kFatal;
 }
-
-void SendToPatchServer(const void* data, int count) { patchConnection.Send(data, count); }

@@ -2,13 +2,7 @@
 
 namespace run {
 
-std::atomic<int32_t> doneFlag{0};
-std::atomic<int32_t> downloadReady{0};
-std::atomic<int32_t> downloadFailed{0};
-std::atomic<int32_t> downloadComplete{0};
-std::atomic<uint8_t> receiveState{0};
-std::atomic<int32_t> receiverRunning{0};
-std::atomic<int32_t> shortOfSpace{0};
+DownloadStep downloadStep;
 
 std::atomic<uint32_t> workingVersion{0};
 std::atomic<uint32_t> patchTargetVersion{0};

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "settings/reg_key_handler.h"
+#include "settings/registry_names.h"
 
 namespace {
 
@@ -13,9 +14,15 @@ FirstRunDefault Number(const char* name, uint32_t number) { return {name, false,
 
 std::vector<FirstRunDefault> FirstRunDefaults() {
     std::vector<FirstRunDefault> values = {
-        Text("AccountName", "Guest"), Text("AccountPassword", ""), Number("Music", 1),
-        Number("SoundFX", 1),         Number("GamaCorrection", 1), Number("SavePassword", 0),
-        Number("Proxy", 0),           Number("Dither", 0),         Number("OnlyBox", 0),
+        Text("AccountName", "Guest"),
+        Text("AccountPassword", ""),
+        Number("Music", 1),
+        Number("SoundFX", 1),
+        Number("GamaCorrection", 1),
+        Number("SavePassword", 0),
+        Number(registry_name::kProxy, 0),
+        Number("Dither", 0),
+        Number("OnlyBox", 0),
     };
     // The game's 12 macro bars of 12 slots, two values each.
     for (int bar = 1; bar <= 12; ++bar) {

@@ -33,7 +33,7 @@ LONG ReadText(HKEY key, const char* name, char (&text)[256]) {
 
 }  // namespace
 
-RegKeyHandler settings;
+RegKeyHandler run::settings;
 
 RegKeyHandler::RegKeyHandler() = default;
 

@@ -4,17 +4,16 @@
 
 #include "packet/random_generator.h"
 #include "run/server_choice.h"
-#include "ui/language_file.h"
-#include "ui/server_table.h"
-#include "ui/startup_texts.h"
+#include "text/language_file.h"
+#include "text/server_table.h"
+#include "text/startup_texts.h"
+#include "text/text_numbers.h"
 
-ServerDialogModel serverDialogModel;
+ServerDialogModel run::serverDialogModel;
 
 namespace {
 
-constexpr int kDescriptionTextNumber = 82;
-
-char* DescriptionBuffer() { return startupTexts[kServerDescriptionText]; }
+char* DescriptionBuffer() { return run::startupTexts[kServerDescriptionText]; }
 
 // Copies at most size - 1 characters and the terminator.
 void CopyCut(char* destination, std::string_view source, size_t size) {
@@ -28,7 +27,7 @@ void CopyCut(char* destination, std::string_view source, size_t size) {
 void ServerDialogModel::Open(int listCount, uint32_t seed) {
     view_ = ServerDialogView();
     view_.comboEnabled = run::serverChoiceLocked == 0;
-    view_.linkCaption = startupTexts[kLinkCaptionText];
+    view_.linkCaption = run::startupTexts[kLinkCaptionText];
     view_.description = DescriptionBuffer();
     view_.comboText = run::gameServerAddress;
     if (listCount < 0) {
@@ -36,7 +35,7 @@ void ServerDialogModel::Open(int listCount, uint32_t seed) {
     } else {
         FillList(listCount, seed);
     }
-    CopyCut(linkTarget_, startupTexts[kLinkTargetText], kLinkTargetSize);
+    CopyCut(linkTarget_, run::startupTexts[kLinkTargetText], kLinkTargetSize);
     view_.proxyChecked = view_.proxyFieldEnabled = run::proxyEnabled != 0;
 }
 
@@ -50,7 +49,7 @@ void ServerDialogModel::FillList(int count, uint32_t seed) {
             slot = generator.Next();
         } while (slot >= kServerSlots || used[slot]);
         used[slot] = true;
-        const char* name = serverTable.slots[slot].name;
+        const char* name = run::serverTable.slots[slot].name;
         if (run::gameServerAddress[0] == '\0') {
             CopyCut(run::gameServerAddress, name, run::kAddressSize);
             view_.comboText = run::gameServerAddress;
@@ -61,7 +60,8 @@ void ServerDialogModel::FillList(int count, uint32_t seed) {
 
 bool ServerDialogModel::ComboChanged(std::string_view text) {
     view_.comboText = std::string(text.substr(0, run::kAddressSize - 1));
-    CopyCut(DescriptionBuffer(), GetLanguageText(kDescriptionTextNumber), kShownDescriptionSize);
+    CopyCut(DescriptionBuffer(), GetLanguageText(text_number::kServerDescription),
+            kShownDescriptionSize);
     view_.connectEnabled = !view_.comboText.empty();
     // A typed address that names no listed server keeps what is shown.
     const ServerRecord* record =

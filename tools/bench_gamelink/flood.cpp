@@ -142,7 +142,7 @@ int RunFlood(int seconds) {
             // The answer, resent every second until acknowledged, 6 times at most.
             KVNPacket answer;
             answer << short(65) << kPeerVersion << short(0);
-            answer.EncryptPacket();
+            answer.EncryptPacket(platform::SecondsSinceEpoch());
             unsigned char* bytes = nullptr;
             int length = 0;
             answer.GetBuffer(bytes, length);

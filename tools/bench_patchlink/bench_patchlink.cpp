@@ -29,7 +29,6 @@
 #include "patchlink/patch_receiver.h"
 #include "patchlink/stream_connection.h"
 #include "patchlink/wire_order.h"
-#include "platform/debug.h"
 
 namespace {
 
@@ -96,32 +95,41 @@ void StopServer(const Server& server) {
         std::fprintf(stderr, "cannot remove %s\n", server.dir.c_str());
 }
 
+// Natively nothing shows the step.
+class QuietView : public ReceiverView {
+public:
+    void ShowProgress() override {}
+    void ShowShortOfSpace() override {}
+};
+
 int BenchReceiver(size_t bytes) {
     Server server = StartServer(bytes, 4);
     char pattern[] = "/tmp/mrl_bench_install_XXXXXX";
     std::string install = mkdtemp(pattern);
     if (chdir(install.c_str()) != 0) return 1;
 
-    run::receiveState = 1;
-    patchConnection.SetHost("127.0.0.1");
-    patchConnection.SetPort(server.port);
-    patchConnection.SetSocketType(1);
-    patchConnection.SetWaitModes(true, true);
-    if (patchConnection.Connect() != 1) return 1;
-    std::thread receiver(PatchReceiverThread, nullptr);
-    while (!run::downloadReady) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    run::downloadStep.Begin();
+    StreamConnection connection;
+    connection.SetHost("127.0.0.1");
+    connection.SetPort(server.port);
+    connection.SetSocketType(1);
+    connection.SetWaitModes(true, true);
+    if (connection.Connect() != 1) return 1;
+    QuietView view;
+    PatchReceiver receiver(connection, view);
+    if (!receiver.Start()) return 1;
+    while (!run::downloadStep.Answered()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     uint8_t request[4];
     patchwire::WriteU32(request, 7);
     Clock::time_point start = Clock::now();
-    SendToPatchServer(request, 4);
-    while (!run::doneFlag) {
+    connection.Send(request, 4);
+    while (!run::downloadStep.IsStopped()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        platform::TakeDebugOutput();  // traces are kept natively; do not hoard them
     }
     double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    receiver.join();
-    patchConnection.Close();
-    bool complete = run::downloadComplete && run::patchBytesReceived == bytes;
+    receiver.Join();
+    connection.Close();
+    bool complete = run::downloadStep.Complete() && run::patchBytesReceived == bytes;
     double rate = double(bytes) / seconds;
     std::printf("receiver: %zu bytes in %.2f s = %.0f B/s; exchange pace %.0f B/s; ratio %.2f%s\n",
                 bytes, seconds, rate, kExchangePace, rate / kExchangePace,

@@ -16,8 +16,8 @@
 #include "run/server_choice.h"
 #include "ui/dialogs/dialog_threads.h"
 #include "ui/dialogs/server_dialog.h"
-#include "ui/language_file.h"
-#include "ui/startup_texts.h"
+#include "text/language_file.h"
+#include "text/startup_texts.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ int ShowServerDialog(int argc, char** argv) {
     }
     OpenLanguageFile();
     for (int i = 0; i < kStartupTextCount; ++i)
-        std::snprintf(startupTexts[i], kStartupTextSize, "%s",
+        std::snprintf(run::startupTexts[i], kStartupTextSize, "%s",
                       GetLanguageText(kFirstStartupText + i));
     ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_SERVER_DIALOG), nullptr,
                       ServerDialogProc, 0);

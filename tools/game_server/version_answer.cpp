@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "packet/kvn_packet.h"
+#include "platform/time.h"
 
 namespace {
 // id, version and count ahead of the list; port and length per entry.
@@ -36,7 +37,7 @@ std::vector<uint8_t> VersionAnswer::Build(Encipher encipher) const {
 }
 
 std::vector<uint8_t> VersionAnswer::Encode() const {
-    return Build([](KVNPacket& packet) { packet.EncryptPacket(); });
+    return Build([](KVNPacket& packet) { packet.EncryptPacket(platform::SecondsSinceEpoch()); });
 }
 
 std::vector<uint8_t> VersionAnswer::EncodeWithSeed(uint16_t seed) const {

@@ -1,7 +1,7 @@
 // Writes a complete "Language.Txt" with the updater's built-in English texts.
 #include <cstdio>
 
-#include "ui/default_texts.h"
+#include "text/default_texts.h"
 
 int main(int argc, char** argv) {
     const char* path = argc > 1 ? argv[1] : "Language.Txt";

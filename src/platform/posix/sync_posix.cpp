@@ -98,6 +98,11 @@ bool Thread::Start(Procedure procedure, void* argument) {
     return impl_->started;
 }
 bool Thread::Started() const { return impl_->launched; }
+void Thread::Join() {
+    if (!impl_->started) return;
+    pthread_join(impl_->thread, nullptr);
+    impl_->started = false;
+}
 bool Thread::WaitFor(uint32_t timeoutMs) {
     if (!impl_->started) return true;
     timespec deadline = DeadlineAfter(timeoutMs);

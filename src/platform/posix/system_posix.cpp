@@ -1,15 +1,15 @@
 #include "platform/debug.h"
+#include "platform/process_end.h"
 #include "platform/system.h"
 #include "platform/time.h"
 
+#include <sched.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <mutex>
 
 namespace platform {
 
@@ -29,37 +29,14 @@ void Sleep(uint32_t milliseconds) {
     }
 }
 
-namespace {
-std::mutex g_recordLock;
-std::vector<std::string> g_debugOutput;
-std::atomic<WindowHandle> g_errorBoxOwner{nullptr};
-}  // namespace
-
+// Natively the traces go to stderr when MRL_TRACE is set, and nowhere else.
 void OutputDebugStringA(const char* text) {
-    std::lock_guard<std::mutex> hold(g_recordLock);
-    g_debugOutput.emplace_back(text ? text : "");
-    if (std::getenv("MRL_TRACE")) std::fputs(text, stderr);
+    if (text && std::getenv("MRL_TRACE")) std::fputs(text, stderr);
 }
 
-std::vector<std::string> TakeDebugOutput() {
-    std::lock_guard<std::mutex> hold(g_recordLock);
-    std::vector<std::string> taken;
-    taken.swap(g_debugOutput);
-    return taken;
-}
-
-// No windows natively.
-void SetDlgItemTextA(WindowHandle, int, const char*) {}
-void RepaintWindow(WindowHandle) {}
-
-void SetErrorBoxOwner(WindowHandle owner) { g_errorBoxOwner.store(owner); }
-
-void ShowErrorAndExit(const char* text, const char* caption, int exitCode) {
-    // Natively there is no box to show: say it on stderr, then end like the
-    // Windows build.
-    std::fprintf(stderr, "[%s] %s\n", caption, text);
-    std::fflush(stderr);
-    std::exit(exitCode);
+void Terminate(ExitCode code) {
+    std::fflush(nullptr);
+    _exit(int(code));
 }
 
 bool GetCurrentDriveFreeBytes(uint64_t* freeBytes) {

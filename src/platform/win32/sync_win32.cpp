@@ -54,6 +54,9 @@ bool Thread::Start(Procedure procedure, void* argument) {
     return impl_->handle != nullptr;
 }
 bool Thread::Started() const { return impl_->handle != nullptr; }
+void Thread::Join() {
+    if (impl_->handle) WaitForSingleObject(impl_->handle, INFINITE);
+}
 bool Thread::WaitFor(uint32_t timeoutMs) {
     if (!impl_->handle) return true;
     return WaitForSingleObject(impl_->handle, timeoutMs) == WAIT_OBJECT_0;

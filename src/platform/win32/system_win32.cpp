@@ -1,11 +1,11 @@
 #include "platform/debug.h"
+#include "platform/process_end.h"
 #include "platform/system.h"
 #include "platform/time.h"
 
 #include <windows.h>
 
-#include <atomic>
-#include <cstdlib>
+#include <cstdio>
 
 namespace platform {
 
@@ -15,26 +15,9 @@ void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 void OutputDebugStringA(const char* text) { ::OutputDebugStringA(text); }
 
-std::vector<std::string> TakeDebugOutput() { return {}; }
-
-void SetDlgItemTextA(WindowHandle dialog, int itemId, const char* text) {
-    ::SetDlgItemTextA(static_cast<HWND>(dialog), itemId, text);
-}
-
-void RepaintWindow(WindowHandle window) {
-    ::InvalidateRect(static_cast<HWND>(window), nullptr, FALSE);
-    ::UpdateWindow(static_cast<HWND>(window));
-}
-
-namespace {
-std::atomic<WindowHandle> g_errorBoxOwner{nullptr};
-}
-
-void SetErrorBoxOwner(WindowHandle owner) { g_errorBoxOwner.store(owner); }
-
-void ShowErrorAndExit(const char* text, const char* caption, int exitCode) {
-    ::MessageBoxA(static_cast<HWND>(g_errorBoxOwner.load()), text, caption, MB_OK | MB_ICONSTOP);
-    std::exit(exitCode);
+void Terminate(ExitCode code) {
+    std::fflush(nullptr);
+    ::ExitProcess(UINT(code));
 }
 
 bool GetCurrentDriveFreeBytes(uint64_t* freeBytes) {

@@ -1,22 +1,23 @@
 #include "ui/dialogs/connecting_dialog.h"
 
-#include <cstdlib>
 #include <string>
 
 #include "run/download_state.h"
-#include "patchlink/progress_line.h"
+#include "ui/progress_line.h"
+#include "platform/process_end.h"
 #include "resources/dialog_108_ids.h"
-#include "ui/language_file.h"
+#include "text/language_file.h"
+#include "text/text_numbers.h"
 
 namespace {
 
-constexpr int kPostponeCaptionText = 183;
-constexpr int kNoSpaceText = 183;
-constexpr int kProgressFormatText = 184;
-constexpr int kPostponedExitCode = 234;
+// One text is both the button's caption and the status line while the
+// drive lacks room.
+constexpr int kPostponeCaptionText = text_number::kPostpone;
+constexpr int kNoSpaceText = text_number::kPostpone;
 
 void ShowProgress(HWND window) {
-    if (run::shortOfSpace.load() != 0) {
+    if (run::downloadStep.ShortOfSpace()) {
         SetDlgItemTextA(window, IDC_CONNECTING_STATUS, GetLanguageText(kNoSpaceText));
         return;
     }
@@ -25,7 +26,7 @@ void ShowProgress(HWND window) {
     // Until the header names the file the text keeps what it shows.
     const char* name = run::patchFileName.load();
     if (!name) return;
-    std::string format = GetLanguageText(kProgressFormatText);
+    std::string format = GetLanguageText(text_number::kProgressFormat);
     std::string line = ProgressLine::Format(format.c_str(), name, received, total);
     SetDlgItemTextA(window, IDC_CONNECTING_STATUS, line.c_str());
 }
@@ -39,7 +40,7 @@ INT_PTR OnInitDialog(HWND window) {
 }
 
 INT_PTR OnPaint(HWND window) {
-    if (run::doneFlag.load() != 0) EndDialog(window, 0);
+    if (run::downloadStep.IsStopped()) EndDialog(window, 0);
     ShowProgress(window);
     return 0;  // the default processing paints
 }
@@ -49,17 +50,34 @@ INT_PTR OnCommand(WPARAM wParam) {
     // "Postpone patch" leaves, and it ends the whole program.
     if (LOWORD(wParam) == IDC_CONNECTING_POSTPONE) {
         CloseLanguageFile();
-        // At once, without the static clean-up: the receiver may be inside a
-        // read, and closing the connection under it would turn the
-        // postponement into a fatal network error (a box and 233). Nothing
-        // is lost: the text table is closed and the patch file is flushed
-        // after every write.
-        std::_Exit(kPostponedExitCode);
+        // The receiver may be inside a read: Terminate closes nothing under
+        // it. Nothing is lost: the patch file is flushed after every write.
+        platform::Terminate(ExitCode::kNotPatched);
     }
     return 0;
 }
 
+class ConnectingView : public ReceiverView {
+public:
+    void ShowProgress() override {
+        HWND window = static_cast<HWND>(run::dialogWindow.load());
+        if (!window) return;
+        InvalidateRect(window, nullptr, FALSE);
+        UpdateWindow(window);
+    }
+    void ShowShortOfSpace() override {
+        std::string text = GetLanguageText(kNoSpaceText);
+        SetDlgItemTextA(static_cast<HWND>(run::dialogWindow.load()), IDC_CONNECTING_STATUS,
+                        text.c_str());
+    }
+};
+
 }  // namespace
+
+ReceiverView& ConnectingDialogView() {
+    static ConnectingView view;
+    return view;
+}
 
 INT_PTR CALLBACK ConnectingDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {

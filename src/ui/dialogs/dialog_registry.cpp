@@ -8,34 +8,29 @@ DialogRegistry& DialogRegistry::Instance() {
 }
 
 uint32_t DialogRegistry::AddDialog() {
-    platform::CriticalSectionGuard guard(lock);
-    entries.emplace_back();
-    return static_cast<uint32_t>(entries.size() - 1);
+    platform::CriticalSectionGuard guard(lock_);
+    entries_.emplace_back();
+    return static_cast<uint32_t>(entries_.size() - 1);
 }
 
 uint32_t DialogRegistry::DialogCount() {
-    platform::CriticalSectionGuard guard(lock);
-    return static_cast<uint32_t>(entries.size());
+    platform::CriticalSectionGuard guard(lock_);
+    return static_cast<uint32_t>(entries_.size());
 }
 
 void DialogRegistry::AddCommand(uint32_t index, uint32_t commandId, CommandHandler handler) {
-    platform::CriticalSectionGuard guard(lock);
-    if (index >= entries.size()) return;
-    entries[index].commandIds.push_back(commandId);
-    entries[index].handlers.push_back(handler);
-}
-
-uint32_t DialogRegistry::CommandCount(uint32_t index) {
-    platform::CriticalSectionGuard guard(lock);
-    return index < entries.size() ? static_cast<uint32_t>(entries[index].commandIds.size()) : 0;
+    platform::CriticalSectionGuard guard(lock_);
+    if (index >= entries_.size()) return;
+    entries_[index].commandIds.push_back(commandId);
+    entries_[index].handlers.push_back(handler);
 }
 
 std::vector<CommandHandler> DialogRegistry::HandlersFor(WPARAM wParam) {
     // The handlers are called after the lock is released: a handler may end
     // a box or the process.
-    platform::CriticalSectionGuard guard(lock);
+    platform::CriticalSectionGuard guard(lock_);
     std::vector<CommandHandler> found;
-    for (const Entry& entry : entries) {
+    for (const Entry& entry : entries_) {
         for (size_t i = 0; i < entry.commandIds.size(); ++i) {
             if (wParam == static_cast<WPARAM>(entry.commandIds[i]) && entry.handlers[i])
                 found.push_back(entry.handlers[i]);
@@ -45,23 +40,24 @@ std::vector<CommandHandler> DialogRegistry::HandlersFor(WPARAM wParam) {
 }
 
 HWND DialogRegistry::Window(uint32_t index) {
-    platform::CriticalSectionGuard guard(lock);
-    return index < entries.size() ? entries[index].window : nullptr;
+    platform::CriticalSectionGuard guard(lock_);
+    return index < entries_.size() ? entries_[index].window : nullptr;
 }
 
 void DialogRegistry::BeginOpening(uint32_t index) {
-    openingLock.Enter();
-    platform::CriticalSectionGuard guard(lock);
-    openingIndex = index;
-    openingHeld = true;
-    openingThread = ::GetCurrentThreadId();
+    openingLock_.Enter();
+    platform::CriticalSectionGuard guard(lock_);
+    openingIndex_ = index;
+    openingHeld_ = true;
+    openingThread_ = ::GetCurrentThreadId();
 }
 
 bool DialogRegistry::BoxInitialised(HWND window, INT_PTR* pendingResult) {
-    platform::CriticalSectionGuard guard(lock);
-    if (!openingHeld || openingThread != ::GetCurrentThreadId() || openingIndex >= entries.size())
+    platform::CriticalSectionGuard guard(lock_);
+    if (!openingHeld_ || openingThread_ != ::GetCurrentThreadId() ||
+        openingIndex_ >= entries_.size())
         return false;
-    Entry& entry = entries[openingIndex];
+    Entry& entry = entries_[openingIndex_];
     entry.window = window;
     entry.state = BoxState::kOpen;
     ReleaseOpening();
@@ -71,26 +67,26 @@ bool DialogRegistry::BoxInitialised(HWND window, INT_PTR* pendingResult) {
 }
 
 void DialogRegistry::FinishOpening(uint32_t index) {
-    platform::CriticalSectionGuard guard(lock);
+    platform::CriticalSectionGuard guard(lock_);
     // A box that could not be created never saw WM_INITDIALOG: without this
     // every later opening would wait for ever.
-    if (openingHeld && openingThread == ::GetCurrentThreadId() && openingIndex == index)
+    if (openingHeld_ && openingThread_ == ::GetCurrentThreadId() && openingIndex_ == index)
         ReleaseOpening();
-    if (index >= entries.size()) return;
-    entries[index].state = BoxState::kClosed;
-    entries[index].window = nullptr;
+    if (index >= entries_.size()) return;
+    entries_[index].state = BoxState::kClosed;
+    entries_[index].window = nullptr;
 }
 
 void DialogRegistry::ReleaseOpening() {
-    openingHeld = false;
-    openingThread = 0;
-    openingLock.Leave();
+    openingHeld_ = false;
+    openingThread_ = 0;
+    openingLock_.Leave();
 }
 
 void DialogRegistry::RequestEnd(uint32_t index, INT_PTR result) {
-    platform::CriticalSectionGuard guard(lock);
-    if (index >= entries.size()) return;
-    Entry& entry = entries[index];
+    platform::CriticalSectionGuard guard(lock_);
+    if (index >= entries_.size()) return;
+    Entry& entry = entries_[index];
     switch (entry.state) {
         case BoxState::kNotOpen:
             entry.endRequested = true;

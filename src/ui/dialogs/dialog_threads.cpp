@@ -2,31 +2,31 @@
 
 #include <windows.h>
 
+#include "platform/process_end.h"
 #include "resources/dialog_123_ids.h"
 #include "resources/dialog_124_ids.h"
 
-ProgressDialog searchingDialog(IDD_SEARCHING_DIALOG, OnSearchingCancel);
-ProgressDialog patchingDialog(IDD_PATCHING_DIALOG, OnPatchingCancel);
+ProgressDialog run::searchingDialog(IDD_SEARCHING_DIALOG, OnSearchingCancel);
+ProgressDialog run::patchingDialog(IDD_PATCHING_DIALOG, OnPatchingCancel);
 
 uint32_t SearchingDialogThread(void* start) {
-    searchingDialog.RunOnThisThread(start);
+    run::searchingDialog.RunOnThisThread(start);
     return 1;
 }
 
 uint32_t PatchingDialogThread(void* start) {
-    patchingDialog.RunOnThisThread(start);
+    run::patchingDialog.RunOnThisThread(start);
     return 1;
 }
 
 // The process ends from the dialog's thread while the main thread may be in
-// the middle of its work: ExitProcess stops the other threads before anything
-// is torn down, where the runtime's exit would destroy globals under them.
+// the middle of its work: Terminate tears nothing down under it.
 void OnSearchingCancel() {
-    searchingDialog.End(0);
-    ::ExitProcess(kCancelExitCode);
+    run::searchingDialog.End(0);
+    platform::Terminate(ExitCode::kNotPatched);
 }
 
 void OnPatchingCancel() {
-    patchingDialog.End(0);
-    ::ExitProcess(kCancelExitCode);
+    run::patchingDialog.End(0);
+    platform::Terminate(ExitCode::kNotPatched);
 }

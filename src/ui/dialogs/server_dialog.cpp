@@ -5,21 +5,21 @@
 #include <ctime>
 
 #include "platform/debug.h"
+#include "platform/process_end.h"
 #include "resources/dialog_127_ids.h"
 #include "run/download_state.h"
 #include "run/server_choice.h"
 #include "ui/dialogs/server_dialog_layout.h"
-#include "ui/language_file.h"
+#include "text/language_file.h"
 #include "ui/server_dialog_model.h"
-#include "ui/server_table.h"
-#include "ui/startup_texts.h"
+#include "text/server_table.h"
+#include "text/startup_texts.h"
 
 namespace {
 
-constexpr int kCancelExitCode = 234;
 constexpr WORD kComboRecheck = 0;  // our own notification code: re-read the combo box
 
-ServerDialogModel& model = serverDialogModel;
+ServerDialogModel& model = run::serverDialogModel;
 
 void EnableItem(HWND dialog, int id, bool enable) {
     ::EnableWindow(::GetDlgItem(dialog, id), enable ? TRUE : FALSE);
@@ -43,8 +43,8 @@ void ShowView(HWND dialog) {
 
 void OnInitDialog(HWND dialog) {
     run::dialogWindow.store(dialog);
-    ::SetDlgItemTextA(dialog, IDC_SERVER_LABEL, startupTexts[kServerLabelText]);
-    ::SetDlgItemTextA(dialog, IDC_SERVER_HINT, startupTexts[kServerHintText]);
+    ::SetDlgItemTextA(dialog, IDC_SERVER_LABEL, run::startupTexts[kServerLabelText]);
+    ::SetDlgItemTextA(dialog, IDC_SERVER_HINT, run::startupTexts[kServerHintText]);
     model.Open(LoadServerList(), static_cast<uint32_t>(std::time(nullptr)));
     const ServerDialogView& view = model.View();
     ::SetDlgItemTextA(dialog, IDC_SERVER_COMBO, view.comboText.c_str());
@@ -85,7 +85,7 @@ void OnServerCombo(HWND dialog, WORD code) {
 
 [[noreturn]] void CancelRun() {
     CloseLanguageFile();
-    ::ExitProcess(kCancelExitCode);
+    platform::Terminate(ExitCode::kNotPatched);
 }
 
 void OnCommand(HWND dialog, WPARAM wParam) {

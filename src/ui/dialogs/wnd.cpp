@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "platform/process_end.h"
+
 namespace {
 constexpr DWORD kDefaultStyle = 0x10CF0000;  // overlapped window, visible
 }
@@ -12,31 +14,31 @@ uintptr_t Wnd::Create(WndDesc* description, WndClass* windowClass) {
         windowClass = new WndClass();
         windowClass->Register(nullptr);
     }
-    className = windowClass->Name();
+    className_ = windowClass->Name();
     if (description) {
-        if (!description->className) description->className = className;
-        desc = description;
+        if (!description->className) description->className = className_;
+        desc_ = description;
     } else {
-        desc = new WndDesc();
-        desc->className = className;
-        desc->title = "Test App";
-        desc->style = kDefaultStyle;
-        desc->x = 100;
-        desc->y = 100;
-        desc->width = ::GetSystemMetrics(SM_CXSCREEN) - 200;
-        desc->height = ::GetSystemMetrics(SM_CYSCREEN) - 200;
+        desc_ = new WndDesc();
+        desc_->className = className_;
+        desc_->title = "Test App";
+        desc_->style = kDefaultStyle;
+        desc_->x = 100;
+        desc_->y = 100;
+        desc_->width = ::GetSystemMetrics(SM_CXSCREEN) - 200;
+        desc_->height = ::GetSystemMetrics(SM_CYSCREEN) - 200;
     }
-    handle = ::CreateWindowExA(0, desc->className, desc->title, desc->style, desc->x, desc->y,
-                               desc->width, desc->height, desc->parent, desc->menu, desc->instance,
-                               desc->parameter);
-    if (!handle) return ::GetLastError();
-    return reinterpret_cast<uintptr_t>(handle);
+    handle_ = ::CreateWindowExA(0, desc_->className, desc_->title, desc_->style, desc_->x, desc_->y,
+                                desc_->width, desc_->height, desc_->parent, desc_->menu,
+                                desc_->instance, desc_->parameter);
+    if (!handle_) return ::GetLastError();
+    return reinterpret_cast<uintptr_t>(handle_);
 }
 
 LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CLOSE:
-            ::ExitProcess(0);
+            platform::Terminate(ExitCode::kNothingDone);
         case WM_KEYDOWN:
             if (wParam == VK_ESCAPE) ::PostMessageA(window, WM_CLOSE, 0, 0);
             break;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "platform/process_end.h"
 #include "ui/dialogs/wnd.h"
 
 namespace {
@@ -21,16 +22,16 @@ WNDCLASSEXA DefaultDescription() {
 }
 }  // namespace
 
-WndClass::WndClass() : name("Window Class " + std::to_string(classSerial.fetch_add(1))) {}
+WndClass::WndClass() : name_("Window Class " + std::to_string(classSerial.fetch_add(1))) {}
 
 uint32_t WndClass::Serial() { return classSerial.load(); }
 
 void WndClass::Register(const WNDCLASSEXA* given) {
     // The registered copy lives until the process ends, like the class.
-    description = new WNDCLASSEXA(given ? *given : DefaultDescription());
-    description->cbSize = sizeof(WNDCLASSEXA);
+    description_ = new WNDCLASSEXA(given ? *given : DefaultDescription());
+    description_->cbSize = sizeof(WNDCLASSEXA);
     // The framework creates its windows by this object's name, so the
     // registration always uses it.
-    description->lpszClassName = name.c_str();
-    if (::RegisterClassExA(description) == 0) ::ExitProcess(1);
+    description_->lpszClassName = name_.c_str();
+    if (::RegisterClassExA(description_) == 0) platform::Terminate(ExitCode::kNormalEnd);
 }

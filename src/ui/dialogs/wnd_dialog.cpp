@@ -17,33 +17,33 @@ Wnd* MakeHiddenOwner() {
 }
 }  // namespace
 
-WndDialog::WndDialog(uint16_t templateId_, Wnd* owner_) : owner(owner_) {
-    if (!owner) owner = MakeHiddenOwner();
-    if (templateId_ == 0) {
+WndDialog::WndDialog(uint16_t templateId, Wnd* owner) : owner_(owner) {
+    if (!owner_) owner_ = MakeHiddenOwner();
+    if (templateId == 0) {
         int answer =
-            ::MessageBoxA(owner->Handle(), kNoTemplateText, "Error in WndDialog.", MB_OKCANCEL);
+            ::MessageBoxA(owner_->Handle(), kNoTemplateText, "Error in WndDialog.", MB_OKCANCEL);
         if (answer == IDCANCEL) throw std::invalid_argument("WndDialog: no dialog template");
     }
-    templateId = templateId_;
-    index = DialogRegistry::Instance().AddDialog();
+    templateId_ = templateId;
+    index_ = DialogRegistry::Instance().AddDialog();
 }
 
 void WndDialog::AddCommand(uint32_t commandId, CommandHandler handler) {
-    DialogRegistry::Instance().AddCommand(index, commandId, handler);
+    DialogRegistry::Instance().AddCommand(index_, commandId, handler);
 }
 
 INT_PTR WndDialog::Run(DLGPROC procedure) {
     DialogRegistry& registry = DialogRegistry::Instance();
-    registry.BeginOpening(index);
-    HINSTANCE module = owner && owner->Desc() ? owner->Desc()->instance : nullptr;
+    registry.BeginOpening(index_);
+    HINSTANCE module = owner_ && owner_->Desc() ? owner_->Desc()->instance : nullptr;
     if (!module) module = ::GetModuleHandleA(nullptr);
-    INT_PTR result = ::DialogBoxParamA(module, MAKEINTRESOURCEA(templateId),
-                                       owner ? owner->Handle() : nullptr, procedure, 0);
-    registry.FinishOpening(index);
+    INT_PTR result = ::DialogBoxParamA(module, MAKEINTRESOURCEA(templateId_),
+                                       owner_ ? owner_->Handle() : nullptr, procedure, 0);
+    registry.FinishOpening(index_);
     return result;
 }
 
-void WndDialog::End(int32_t result) { DialogRegistry::Instance().RequestEnd(index, result); }
+void WndDialog::End(int32_t result) { DialogRegistry::Instance().RequestEnd(index_, result); }
 
 INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {

@@ -8,8 +8,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "ui/language_file.h"
-#include "ui/server_table.h"
+#include "text/language_file.h"
+#include "text/server_table.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The files are read by relative names, so each input is written into a
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int count = LoadServerList();
     if (count < 0 || count > kServerSlots) std::abort();
     for (int slot = 0; slot < count; ++slot)
-        if (!FindServerRecord(serverTable.slots[slot].name)) std::abort();
+        if (!FindServerRecord(run::serverTable.slots[slot].name)) std::abort();
     std::filesystem::current_path(previous);
     return 0;
 }

@@ -23,7 +23,7 @@ using Strings = std::vector<std::string>;
 // The exit code, then the box of the end.
 std::string Ending(RunEnd end) {
     const EndOfRun how = EndOf(end);
-    return std::to_string(how.exitCode) +
+    return std::to_string(int(how.exitCode)) +
            (how.textNumber ? " text " + std::to_string(how.textNumber) : "") +
            (how.literal ? " fixed text" : "") + (how.closeSearching ? ", searching closed" : "");
 }

@@ -1,4 +1,4 @@
-#include "patchlink/progress_line.h"
+#include "ui/progress_line.h"
 
 #include <gtest/gtest.h>
 

@@ -20,6 +20,13 @@
 
 namespace {
 
+// Natively nothing shows the step.
+class QuietView : public ReceiverView {
+public:
+    void ShowProgress() override {}
+    void ShowShortOfSpace() override {}
+};
+
 std::string Content() {
     std::string bytes(40000, '\0');
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 7 + i / 251);
@@ -108,20 +115,23 @@ TEST_F(ReferenceServer, OneStepPerThreadIntoARealFile) {
                  {8, 9, "notes.txt", std::string(99, 'x')}};
     for (const auto& step : steps) {
         std::ofstream(step.name, std::ios::binary) << step.local;
-        run::doneFlag = run::downloadReady = run::downloadComplete = 0;
-        run::receiveState = 1;
-        patchConnection.SetHost("127.0.0.1");
-        patchConnection.SetPort(port_);
-        patchConnection.SetSocketType(1);
-        patchConnection.SetWaitModes(true, true);
-        ASSERT_EQ(patchConnection.Connect(), 1);
-        std::thread receiver(PatchReceiverThread, nullptr);
-        while (!run::downloadReady) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        SendToPatchServer(U32(step.installed).data(), 4);
-        receiver.join();
-        patchConnection.Close();
-        EXPECT_EQ(run::downloadComplete, 1) << step.name;
-        EXPECT_EQ(run::receiverRunning, 0);
+        run::downloadStep.Settle();
+        run::downloadStep.Begin();
+        StreamConnection connection;
+        connection.SetHost("127.0.0.1");
+        connection.SetPort(port_);
+        connection.SetSocketType(1);
+        connection.SetWaitModes(true, true);
+        ASSERT_EQ(connection.Connect(), 1);
+        QuietView view;
+        PatchReceiver receiver(connection, view);
+        ASSERT_TRUE(receiver.Start());
+        while (!run::downloadStep.Answered())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        connection.Send(U32(step.installed).data(), 4);
+        receiver.Join();
+        connection.Close();
+        EXPECT_TRUE(run::downloadStep.Complete()) << step.name;
         EXPECT_EQ(run::workingVersion, step.target);
         EXPECT_EQ(run::patchTargetVersion, step.target);
         std::ifstream in(step.name, std::ios::binary);

@@ -17,12 +17,12 @@
 #include <vector>
 
 #include "run/server_choice.h"
-#include "ui/default_texts.h"
-#include "ui/language_file.h"
-#include "ui/message_format.h"
+#include "text/default_texts.h"
+#include "text/language_file.h"
+#include "text/message_format.h"
 #include "ui/server_dialog_model.h"
-#include "ui/server_table.h"
-#include "ui/startup_texts.h"
+#include "text/server_table.h"
+#include "text/startup_texts.h"
 
 namespace {
 
@@ -81,7 +81,7 @@ TEST(LanguageFile, WithoutTheFileTheBuiltInTextsSpeak) {
     EXPECT_STREQ(GetLanguageText(85), GetDefaultLanguageText(85));
     ASSERT_TRUE(WriteDefaultLanguageFile("Language.Txt"));
     ASSERT_TRUE(OpenLanguageFile());
-    for (int n = 1; n <= kHighestTextNumber; ++n) {
+    for (int n = 1; n <= text_number::kHighest; ++n) {
         const char* builtIn = GetDefaultLanguageText(n);
         EXPECT_EQ(GetLanguageText(n), builtIn ? builtIn : "Text " + std::to_string(n)) << n;
     }
@@ -144,7 +144,7 @@ int Load(const std::string& contents) {
     return LoadServerList();
 }
 
-const ServerRecord& Slot(int i) { return serverTable.slots[i]; }
+const ServerRecord& Slot(int i) { return run::serverTable.slots[i]; }
 
 TEST(ServerTable, RecordsFillTheSlotsInFileOrderWithoutLineEnds) {
     for (const char* end : {"\n", "\r\n"}) {
@@ -191,7 +191,7 @@ class ServerDialog : public ::testing::Test {
 protected:
     void SetUp() override {
         for (int i = 0; i < kStartupTextCount; ++i)
-            std::snprintf(startupTexts[i], kStartupTextSize, "text %d", kFirstStartupText + i);
+            std::snprintf(run::startupTexts[i], kStartupTextSize, "text %d", kFirstStartupText + i);
         run::gameServerAddress[0] = run::proxyAddress[0] = '\0';
         run::proxyEnabled = run::serverChoiceLocked = 0;
         std::string list;
@@ -260,13 +260,13 @@ TEST_F(ServerDialog, TheProxyBoxMirrorsTheFlagAndItsFieldStartsEmpty) {
 
 TEST_F(ServerDialog, LongTextsAreCutToTheirBuffers) {
     const std::string name(300, 'n');
-    std::strcpy(serverTable.slots[0].name, name.c_str());
-    std::strcpy(serverTable.slots[0].linkTarget, name.c_str());
+    std::strcpy(run::serverTable.slots[0].name, name.c_str());
+    std::strcpy(run::serverTable.slots[0].linkTarget, name.c_str());
     model.Open(1, 1);
     EXPECT_EQ(run::gameServerAddress, name.substr(0, 99));
     model.ComboChanged(name);  // cut to 99 it names no server
     EXPECT_EQ(View().comboText.size() + std::strlen(model.LinkTarget()), 99u + 7u);
-    std::strcpy(serverTable.slots[0].name, "n");
+    std::strcpy(run::serverTable.slots[0].name, "n");
     model.ComboChanged("n");
     EXPECT_EQ(std::strlen(model.LinkTarget()), 99u);
     EXPECT_TRUE(model.Connect(std::string(150, 'a'), std::string(150, 'p')));
@@ -277,7 +277,7 @@ TEST_F(ServerDialog, LongTextsAreCutToTheirBuffers) {
     ASSERT_TRUE(OpenLanguageFile());
     model.ComboChanged("unknown");
     CloseLanguageFile();
-    EXPECT_EQ(std::strlen(startupTexts[kServerDescriptionText]), 499u);
+    EXPECT_EQ(std::strlen(run::startupTexts[kServerDescriptionText]), 499u);
 }
 
 TEST_F(ServerDialog, ASecondShowingStartsFromTheFirstChoice) {

@@ -1,0 +1,3 @@
+#include "text/startup_texts.h"
+
+char run::startupTexts[kStartupTextCount][kStartupTextSize] = {};

@@ -1,9 +1,0 @@
-// The connecting dialog (template 108): shows "Connecting to Server...."
-// until the patch header is in, then the progress line, and closes itself
-// at the first paint after the download receiver set doneFlag. Its only way
-// out for the user is "Postpone patch", which ends the program with 234.
-#pragma once
-
-#include <windows.h>
-
-INT_PTR CALLBACK ConnectingDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,3 +1,0 @@
-#include "ui/startup_texts.h"
-
-char startupTexts[kStartupTextCount][kStartupTextSize] = {};
