@@ -11,7 +11,7 @@ namespace {
 
 bool IsReserved(std::string_view component) {
     const std::string folded = PatchPath::FoldCase(std::string(component));
-    for (std::string_view suffix : {kNewSuffix, kOldSuffix, kJournalName})
+    for (std::string_view suffix : {kNewSuffix, kOldSuffix, kScratchSuffix, kJournalName})
         if (folded.size() >= suffix.size() &&
             folded.compare(folded.size() - suffix.size(), suffix.size(), suffix) == 0)
             return true;

@@ -26,10 +26,12 @@ private:
     std::filesystem::path file_;
     std::vector<PatchEntry> entries_;
     uint32_t version_ = 0;
+    uint32_t flags_ = 0;
     void VerifyBodyHash(BinaryFile& file, uint64_t size, const Digest& expected);
     // Returns the contents of the signature blocks.
     std::vector<std::string> ReadBlocks(BinaryFile& file, uint64_t bodyEnd, uint64_t size);
     void ReadDirectory(uint64_t size);
+    void CheckZlibVersion(const std::string& recorded) const;
     void PlaceSections(uint64_t start, uint64_t size);
     void CheckEntries() const;
 };
