@@ -1,5 +1,6 @@
 // A changed file's delta over its deflate streams inflated: the streams of
-// both versions that zlib rebuilds exactly, the delta between the expanded
+// both versions that zlib rebuilds exactly and the other version does not
+// hold unchanged, the delta between the expanded
 // forms, and the check that the new file's streams deflate back to the new
 // file (what the applier will do) before the form may be used.
 #pragma once
@@ -14,7 +15,7 @@ namespace patchlib {
 
 class InflatedForm {
 public:
-    bool usable = false;  // both files have streams to inflate, and the rebuild checked out
+    bool usable = false;  // the new file has changed streams, and their rebuild checked out
     std::string records;  // the streams section, deflated
     uint64_t recordsSize = 0;
     DeltaStreams delta;

@@ -98,10 +98,8 @@ bool StreamFinder::Inflate(std::string_view data, uint64_t offset, std::string& 
     return inflater.Run(data, offset, out, consumed);
 }
 
-std::vector<DeflateStream> StreamFinder::Find(std::string_view data,
-                                              std::vector<std::string>* inflated) {
+std::vector<DeflateStream> StreamFinder::Locate(std::string_view data) {
     std::vector<DeflateStream> found;
-    uint64_t budget = kWorkPerByte * data.size() + kWorkAllowance;
     Inflater inflater;
     std::string content;
     for (uint64_t pos = 0; pos < data.size();) {
@@ -114,14 +112,36 @@ std::vector<DeflateStream> StreamFinder::Find(std::string_view data,
             ++pos;
             continue;
         }
-        const std::string_view compressed = data.substr(candidate.start, consumed);
-        if (auto params = ParamSearch::Find(content, compressed, budget)) {
-            found.push_back({candidate.start, consumed, content.size(), *params});
-            if (inflated) inflated->push_back(content);
-        }
+        found.push_back({candidate.start, consumed, content.size(), {}});
         pos = candidate.start + consumed;
     }
     return found;
+}
+
+std::vector<DeflateStream> StreamFinder::Select(
+    std::string_view data, const std::vector<DeflateStream>& located,
+    const std::function<bool(const DeflateStream&)>& keep, std::vector<std::string>* inflated) {
+    std::vector<DeflateStream> selected;
+    uint64_t budget = kWorkPerByte * data.size() + kWorkAllowance;
+    Inflater inflater;
+    std::string content;
+    uint64_t consumed = 0;
+    for (const DeflateStream& stream : located) {
+        if (!keep(stream) || !inflater.Run(data, stream.offset, content, consumed)) continue;
+        const std::string_view compressed = data.substr(stream.offset, stream.compressedSize);
+        if (auto params = ParamSearch::Find(content, compressed, budget)) {
+            selected.push_back(stream);
+            selected.back().params = *params;
+            if (inflated) inflated->push_back(content);
+        }
+    }
+    return selected;
+}
+
+std::vector<DeflateStream> StreamFinder::Find(std::string_view data,
+                                              std::vector<std::string>* inflated) {
+    return Select(
+        data, Locate(data), [](const DeflateStream&) { return true; }, inflated);
 }
 
 }  // namespace patchlib

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,14 @@ public:
     // content, in the same order, when not null.
     static std::vector<DeflateStream> Find(std::string_view data,
                                            std::vector<std::string>* inflated = nullptr);
+    // The two steps of Find. Locate: the streams that inflate, without
+    // parameters. Select: of those that `keep` accepts, the ones some
+    // parameters rebuild (found within the file's budget).
+    static std::vector<DeflateStream> Locate(std::string_view data);
+    static std::vector<DeflateStream> Select(std::string_view data,
+                                             const std::vector<DeflateStream>& located,
+                                             const std::function<bool(const DeflateStream&)>& keep,
+                                             std::vector<std::string>* inflated);
     // The content of the raw deflate stream at `offset` when it ends inside
     // `data`; its compressed length goes to `consumed`. False when it is not one.
     static bool Inflate(std::string_view data, uint64_t offset, std::string& out,
