@@ -62,9 +62,12 @@ uint64_t ExpandedNewSize(const PatchReader& reader, const PatchEntry& entry) {
 }  // namespace
 
 void InflatedDelta::Apply(const PatchReader& reader, const PatchEntry& entry,
-                          const fs::path& oldFile, const fs::path& scratchPath, const Sink& sink) {
+                          const fs::path& oldFile, const fs::path& scratchPath, const Allow& allow,
+                          const Sink& sink) {
+    allow("create", scratchPath);
     ScratchFile scratch(scratchPath);
     const uint64_t oldExpanded = ExpandOld(reader, entry, oldFile, scratch);
+    allow("expand", scratchPath);
 
     const uint64_t newExpanded = ExpandedNewSize(reader, entry);
     ZlibReader section;

@@ -17,9 +17,12 @@ namespace patchlib {
 class InflatedDelta {
 public:
     using Sink = std::function<void(const void* data, size_t size)>;
+    // Throws when the applier's options refuse a step ("create" before the
+    // scratch file is made, "expand" once it is written).
+    using Allow = std::function<void(const char* step, const std::filesystem::path& path)>;
     static void Apply(const PatchReader& reader, const PatchEntry& entry,
                       const std::filesystem::path& oldFile, const std::filesystem::path& scratch,
-                      const Sink& sink);
+                      const Allow& allow, const Sink& sink);
 };
 
 }  // namespace patchlib

@@ -231,7 +231,9 @@ private:
                 },
                 sink);
         } else if (entry.kind == EntryKind::InflatedDeltaFile) {
-            InflatedDelta::Apply(reader_, entry, job.target, job.scratch, sink);
+            InflatedDelta::Apply(
+                reader_, entry, job.target, job.scratch,
+                [this](const char* step, const fs::path& path) { Allow(step, path); }, sink);
         } else {
             ZlibReader data;
             reader_.OpenSection(entry.sections[0], data);
