@@ -112,6 +112,7 @@ bool ApplyJournal::Settle(bool forward) {
             ok &= Allow("restore", backup) && MoveReplacing(backup, target);
         }
         ok &= Remove(WithSuffix(target, kNewSuffix));
+        ok &= Remove(WithSuffix(target, kScratchSuffix));
     }
     // Children before parents.
     for (auto it = records_.rbegin(); it != records_.rend(); ++it)

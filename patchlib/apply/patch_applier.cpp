@@ -7,6 +7,7 @@
 #include "apply/apply_journal.h"
 #include "delta/delta_applier.h"
 #include "durable_fs.h"
+#include "inflated_delta.h"
 #include "names/patch_path.h"
 #include "format/patch_reader.h"
 #include "crypto/sha256.h"
@@ -22,7 +23,7 @@ enum class TargetState { Old, New, Neutral };
 // What one file entry does.
 struct FileJob {
     const PatchEntry* entry = nullptr;
-    fs::path target, temp, backup;
+    fs::path target, temp, backup, scratch;
     bool targetExists = false;
 };
 
@@ -118,6 +119,7 @@ private:
             job.target = Target(entry.path);
             job.temp = WithSuffix(job.target, kNewSuffix);
             job.backup = WithSuffix(job.target, kOldSuffix);
+            job.scratch = WithSuffix(job.target, kScratchSuffix);
             TargetState state = CheckFile(entry, job);
             if (state == TargetState::Old) ++oldCount_;
             if (state == TargetState::New) ++newCount_;
@@ -134,6 +136,7 @@ private:
         for (FileJob& job : jobs_) {
             ClearLeftover(job.backup);
             ClearLeftover(job.temp);
+            ClearLeftover(job.scratch);
         }
         PlanJournal();
     }
@@ -241,6 +244,10 @@ private:
                     reader_.OpenSection(entry.sections[id - skip], section);
                 },
                 sink);
+        } else if (entry.kind == EntryKind::InflatedDeltaFile) {
+            InflatedDelta::Apply(
+                reader_, entry, job.target, job.scratch,
+                [this](const char* step, const fs::path& path) { Allow(step, path); }, sink);
         } else {
             ZlibReader data;
             reader_.OpenSection(entry.sections[0], data);

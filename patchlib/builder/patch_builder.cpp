@@ -8,6 +8,7 @@
 #include "names/patch_path.h"
 #include "format/patch_writer.h"
 #include "crypto/sha256.h"
+#include "inflated_form.h"
 #include "builder/tree_scanner.h"
 #include "zlib/zlib_writer.h"
 
@@ -157,35 +158,51 @@ private:
         }
     }
 
-    // A delta when it is smaller than the file stored whole.
+    // The smallest of: the file stored whole, a delta of the bytes, and a
+    // delta of the files with their deflate streams inflated.
     void AddChanged(PatchEntry& entry, const fs::path& oldFile, const fs::path& newFile) {
-        if (entry.oldSize > 0 && entry.newSize > 0) {
-            std::string oldData = ReadAll(oldFile);
-            std::string newData = ReadAll(newFile);
-            if (Sha256::Of(oldData.data(), oldData.size()) != entry.oldHash ||
-                Sha256::Of(newData.data(), newData.size()) != entry.newHash)
-                throw PatchError(PatchResult::CannotReadPatch,
-                                 entry.path + " changed while the patch was built");
-            DeltaStreams delta = DeltaEncoder::Encode(oldData, newData, options_.window);
-            std::string whole = ZlibWriter::Compress(newData);
-            if (delta.compressedSize() < whole.size()) {
-                entry.kind = EntryKind::DeltaFile;
-                std::vector<std::string> sections;
-                std::vector<uint64_t> sizes;
-                for (DeltaSection& section : delta.sections) {
-                    sections.push_back(std::move(section.compressed));
-                    sizes.push_back(section.rawSize);
-                }
-                writer_.Add(entry, sections, sizes);
-                ++summary_.deltas;
-                return;
-            }
+        if (entry.oldSize == 0 || entry.newSize == 0) {
             entry.kind = EntryKind::ReplaceFile;
-            writer_.Add(entry, {whole}, {newData.size()});
+            writer_.AddStored(entry, newFile);
             return;
         }
+        std::string oldData = ReadAll(oldFile);
+        std::string newData = ReadAll(newFile);
+        if (Sha256::Of(oldData.data(), oldData.size()) != entry.oldHash ||
+            Sha256::Of(newData.data(), newData.size()) != entry.newHash)
+            throw PatchError(PatchResult::CannotReadPatch,
+                             entry.path + " changed while the patch was built");
+        std::vector<std::string> sections = {ZlibWriter::Compress(newData)};
+        std::vector<uint64_t> sizes = {newData.size()};
         entry.kind = EntryKind::ReplaceFile;
-        writer_.AddStored(entry, newFile);
+        Offer(entry, EntryKind::DeltaFile, DeltaEncoder::Encode(oldData, newData, options_.window),
+              {}, sections, sizes);
+        InflatedForm inflated = InflatedForm::Of(oldData, newData, entry.newHash, options_.window);
+        if (inflated.usable)
+            Offer(entry, EntryKind::InflatedDeltaFile, std::move(inflated.delta),
+                  {std::move(inflated.records), inflated.recordsSize}, sections, sizes);
+        if (entry.kind != EntryKind::ReplaceFile) ++summary_.deltas;
+        if (entry.kind == EntryKind::InflatedDeltaFile) ++summary_.inflatedDeltas;
+        writer_.Add(entry, sections, sizes);
+    }
+
+    // Takes this form when it is smaller than the one chosen so far.
+    static void Offer(PatchEntry& entry, EntryKind kind, DeltaStreams delta, DeltaSection first,
+                      std::vector<std::string>& sections, std::vector<uint64_t>& sizes) {
+        uint64_t total = delta.compressedSize() + first.compressed.size(), chosen = 0;
+        for (const std::string& section : sections) chosen += section.size();
+        if (total >= chosen) return;
+        entry.kind = kind;
+        sections.clear();
+        sizes.clear();
+        if (kind == EntryKind::InflatedDeltaFile) {
+            sections.push_back(std::move(first.compressed));
+            sizes.push_back(first.rawSize);
+        }
+        for (DeltaSection& section : delta.sections) {
+            sections.push_back(std::move(section.compressed));
+            sizes.push_back(section.rawSize);
+        }
     }
 
     fs::path oldRoot_, newRoot_;

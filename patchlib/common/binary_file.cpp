@@ -37,11 +37,12 @@ std::FILE* CreateExclusive(const std::filesystem::path& path, const std::filesys
         if (old == INVALID_FILE_ATTRIBUTES) return nullptr;
         if (old & kKept) attributes = old & kKept;
     }
-    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                attributes | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE handle =
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    CREATE_NEW, attributes | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
-    std::FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_RDWR);
+    std::FILE* file = fd < 0 ? nullptr : _fdopen(fd, "w+b");
     if (file) return file;
     if (fd < 0)
         CloseHandle(handle);
@@ -54,11 +55,11 @@ std::FILE* CreateExclusive(const std::filesystem::path& path, const std::filesys
 std::FILE* CreateExclusive(const std::filesystem::path& path, const std::filesystem::path* like) {
     struct stat old {};
     if (like && lstat(like->c_str(), &old) != 0) return nullptr;
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
     // Exactly the old bits, whatever the umask; set-id bits are not carried over.
     std::FILE* file = nullptr;
-    if (!like || fchmod(fd, old.st_mode & 0777) == 0) file = fdopen(fd, "wb");
+    if (!like || fchmod(fd, old.st_mode & 0777) == 0) file = fdopen(fd, "w+b");
     if (file) return file;
     close(fd);
     unlink(path.c_str());

@@ -65,14 +65,20 @@ PatchHeader PatchFormat::DecodeHeader(const unsigned char* bytes) {
     std::memcpy(header.bodyHash.data(), bytes + 24, header.bodyHash.size());
     if (header.version != 1 && header.version != kVersion)
         Corrupt("unsupported patch format version");
-    // A flag names a feature a reader must know to apply the patch; none is
-    // defined yet. Features a reader may ignore come as blocks after the body.
-    if (header.flags != 0) Corrupt("unknown patch flags");
+    // A flag names a feature a reader must know to apply the patch. Features
+    // a reader may ignore come as blocks after the body.
+    const uint32_t known = header.version == 1 ? 0 : kFlagDeflateStreams;
+    if (header.flags & ~known) Corrupt("unknown patch flags");
     return header;
 }
 
-std::string PatchFormat::EncodeDirectory(const std::vector<PatchEntry>& entries) {
+std::string PatchFormat::EncodeDirectory(const std::vector<PatchEntry>& entries, uint32_t flags,
+                                         const std::string& zlibVersion) {
     std::string out;
+    if (flags & kFlagDeflateStreams) {
+        PutLE(out, zlibVersion.size(), 1);
+        out += zlibVersion;
+    }
     PutLE(out, entries.size(), 4);
     for (const PatchEntry& entry : entries) {
         out.push_back(static_cast<char>(entry.kind));
@@ -94,15 +100,21 @@ std::string PatchFormat::EncodeDirectory(const std::vector<PatchEntry>& entries)
     return out;
 }
 
-std::vector<PatchEntry> PatchFormat::DecodeDirectory(const std::string& raw, uint32_t version) {
+std::vector<PatchEntry> PatchFormat::DecodeDirectory(const std::string& raw, uint32_t version,
+                                                     uint32_t flags, std::string* zlibVersion) {
     Cursor in(raw);
+    const bool streams = flags & kFlagDeflateStreams;
+    if (streams) {
+        std::string recorded = in.Bytes(static_cast<size_t>(in.Number(1)));
+        if (zlibVersion) *zlibVersion = std::move(recorded);
+    }
     uint64_t count = in.Number(4);
     // Each entry takes at least four bytes: no count can promise more than that.
     if (count > in.Left() / 4) Corrupt("the patch directory is truncated");
     std::vector<PatchEntry> entries(static_cast<size_t>(count));
     for (PatchEntry& entry : entries) {
         uint64_t kind = in.Number(1);
-        if (kind < 1 || kind > 6) Corrupt("unknown entry kind in the patch");
+        if (kind < 1 || kind > (streams ? 7 : 6)) Corrupt("unknown entry kind in the patch");
         entry.kind = static_cast<EntryKind>(kind);
         entry.path = in.Bytes(static_cast<size_t>(in.Number(2)));
         if (entry.HasOld()) {

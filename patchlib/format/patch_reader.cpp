@@ -9,6 +9,7 @@
 #include "format/patch_format.h"
 #include "names/patch_path.h"
 #include "format/patch_signature.h"
+#include "zlib/zlib_writer.h"
 
 namespace patchlib {
 
@@ -32,6 +33,7 @@ void PatchReader::Open(const std::filesystem::path& file, const std::vector<Publ
         Corrupt("the patch file is truncated");
     PatchHeader decoded = PatchFormat::DecodeHeader(header);
     version_ = decoded.version;
+    flags_ = decoded.flags;
     const uint64_t fileSize = static_cast<uint64_t>(size);
     if (decoded.bodyEnd > fileSize || decoded.bodyEnd < sizeof(header))
         Corrupt("the patch file is truncated");
@@ -108,8 +110,20 @@ void PatchReader::ReadDirectory(const std::string& bytes, uint64_t size) {
     std::string directory(static_cast<size_t>(raw), '\0');
     reader.ReadExact(directory.data(), directory.size());
     reader.ExpectEnd();
-    entries_ = PatchFormat::DecodeDirectory(directory, version_);
+    std::string zlibVersion;
+    entries_ = PatchFormat::DecodeDirectory(directory, version_, flags_, &zlibVersion);
+    if (flags_ & PatchFormat::kFlagDeflateStreams) CheckZlibVersion(zlibVersion);
     PlaceSections(PatchFormat::kHeaderSize + bytes.size(), size);
+}
+
+// The streams of InflatedDeltaFile entries are rebuilt by deflating again:
+// only the zlib that found their parameters is known to give the same bytes.
+// zlib keeps its output from one release to the next in most cases, but not
+// all (level 0 changed in 1.2.11), so the version must be the same release.
+void PatchReader::CheckZlibVersion(const std::string& recorded) const {
+    const std::string ours = ZlibWriter::LibraryVersion();
+    if (recorded != ours)
+        Corrupt("the patch was made with zlib " + recorded + ", this library has zlib " + ours);
 }
 
 void PatchReader::PlaceSections(uint64_t start, uint64_t size) {

@@ -29,7 +29,8 @@ PatchWriter::PatchWriter(const fs::path& out, const KeyPair* signingKey)
     : out_(out),
       payloadPath_(Sibling(out, ".payload.tmp")),
       tempPath_(Sibling(out, ".tmp")),
-      signingKey_(signingKey) {
+      signingKey_(signingKey),
+      zlibVersion_(ZlibWriter::LibraryVersion()) {
     if (!payload_.Open(payloadPath_, BinaryFile::Mode::Write)) CannotWrite(payloadPath_);
 }
 
@@ -81,7 +82,10 @@ void PatchWriter::AddStored(PatchEntry entry, const fs::path& source) {
 
 uint64_t PatchWriter::Finish() {
     if (!payload_.Close()) CannotWrite(payloadPath_);
-    std::string directory = PatchFormat::EncodeDirectory(entries_);
+    uint32_t flags = 0;
+    for (const PatchEntry& entry : entries_)
+        if (entry.kind == EntryKind::InflatedDeltaFile) flags = PatchFormat::kFlagDeflateStreams;
+    std::string directory = PatchFormat::EncodeDirectory(entries_, flags, zlibVersion_);
     std::string compressed = ZlibWriter::Compress(directory);
 
     BinaryFile out;
@@ -107,6 +111,7 @@ uint64_t PatchWriter::Finish() {
     }
     PatchHeader header;
     header.version = PatchFormat::kVersion;
+    header.flags = flags;
     header.bodyEnd = size;
     header.bodyHash = hash.Final();
     std::string encoded = PatchFormat::EncodeHeader(header);

@@ -74,6 +74,9 @@ void PrintSummary(const patchlib::BuildSummary& s, const char* out) {
     std::printf("  files added:   %zu (%s)\n", s.filesAdded, Bytes(s.bytesAdded).c_str());
     std::printf("  files changed: %zu (%s new content; %zu as delta, %zu whole)\n", s.filesChanged,
                 Bytes(s.bytesChanged).c_str(), s.deltas, s.filesChanged - s.deltas);
+    if (s.inflatedDeltas)
+        std::printf("                 (%zu of the deltas over inflated deflate streams)\n",
+                    s.inflatedDeltas);
     std::printf("  files removed: %zu (%s)\n", s.filesRemoved, Bytes(s.bytesRemoved).c_str());
     std::printf("  unchanged:     %zu\n", s.filesUnchanged);
     std::printf("  directories:   %zu added, %zu removed\n", s.directoriesAdded,

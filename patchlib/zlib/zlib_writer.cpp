@@ -75,6 +75,8 @@ void ZlibWriter::Finish() {
     finished_ = true;
 }
 
+std::string ZlibWriter::LibraryVersion() { return zlibVersion(); }
+
 std::string ZlibWriter::Compress(const std::string& data, bool huffmanOnly) {
     std::string out;
     ZlibWriter writer([&out](const void* chunk,

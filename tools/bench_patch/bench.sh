@@ -9,8 +9,12 @@
 #   - libcrypto.so.3 from two Debian releases of libssl3, libcurl.so.4
 #     from two releases of libcurl4 and the ssh program from two releases of
 #     openssh-client (apt-get download, dpkg-deb -x);
+#   - tomcat10-catalina.jar and tomcat10-coyote.jar from two releases of
+#     libtomcat10-java, ct.sym from two releases of openjdk-17-jre-headless;
 #   - a generated game-like data pack with inserted, moved, removed and
-#     edited blocks (make_game_data.py).
+#     edited blocks (make_game_data.py), and a zip of its blocks, deflated at
+#     two levels or stored, with entries edited, added, removed and
+#     reordered (make_game_pack.py).
 # Prints the table and writes it to $BENCH_DIR/results.md.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -73,10 +77,18 @@ debian_pair() {
 debian_pair debian-libcrypto libssl3 3.0.17-1~deb12u2 3.0.22-1~deb12u2 usr/lib/x86_64-linux-gnu/libcrypto.so.3
 debian_pair debian-libcurl libcurl4 7.88.1-10+deb12u5 7.88.1-10+deb12u15 usr/lib/x86_64-linux-gnu/libcurl.so.4.8.0
 debian_pair debian-ssh openssh-client 1:9.2p1-2+deb12u7 1:9.2p1-2+deb12u10 usr/bin/ssh
+# Deflate-heavy: jars (zip archives of deflated classes) and ct.sym (a zip
+# whose 15,710 entries changed only their dates).
+debian_pair tomcat10-catalina libtomcat10-java 10.1.55-1~deb12u1 10.1.60-1~deb12u1 usr/share/java/tomcat10-catalina.jar
+debian_pair tomcat10-coyote libtomcat10-java 10.1.55-1~deb12u1 10.1.60-1~deb12u1 usr/share/java/tomcat10-coyote.jar
+debian_pair jdk17-ct.sym openjdk-17-jre-headless 17.0.19+10-1~deb12u2 17.0.21.1+2-1~deb12u1 \
+  usr/lib/jvm/java-17-openjdk-amd64/lib/ct.sym
 
 echo "== generated game data pack"
 mkdir -p "$corpus/game-data"
 /usr/bin/python3 "$here/make_game_data.py" "$corpus/game-data/old" "$corpus/game-data/new" "${BENCH_GAME_MIB:-24}"
+mkdir -p "$corpus/game-pack"
+/usr/bin/python3 "$here/make_game_pack.py" "$corpus/game-pack/old" "$corpus/game-pack/new"
 
 echo "== measuring"
 /usr/bin/python3 "$here/bench.py" "$corpus" "$root/build/native/bin/mkpatch" "$root/build/native/bin/patchapply" \

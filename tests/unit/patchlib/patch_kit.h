@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include <zlib.h>
+
 namespace patchtest {
 
 namespace fs = std::filesystem;
@@ -95,6 +97,22 @@ inline std::string Program(bool pe, const std::string& code, const std::string& 
     return file + code + data;
 }
 
+// A zlib stream of text records (level 9), as game data holds; `edited`
+// changes a few bytes in the middle.
+inline std::string FuzzPack(bool edited) {
+    std::string text;
+    for (int i = 0; i < 400; ++i)
+        text +=
+            "npc " + std::to_string(i * 7 % 13) + " zone=North hp=" + std::to_string(i % 50) + "\n";
+    if (edited) text.replace(text.size() / 2, 5, "EDIT!");
+    uLongf size = compressBound(static_cast<uLong>(text.size()));
+    std::string out(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+              reinterpret_cast<const Bytef*>(text.data()), static_cast<uLong>(text.size()), 9);
+    out.resize(size);
+    return out;
+}
+
 // The old tree of the fuzzer (its seeds were made against it).
 inline void WriteFuzzTree(const fs::path& root) {
     WriteFile(root / "a.txt", "hello patch\n");
@@ -103,6 +121,7 @@ inline void WriteFuzzTree(const fs::path& root) {
     for (int i = 0; i < 2000; ++i) pattern.push_back(static_cast<char>((i * 7) % 251));
     WriteFile(root / "dir/b.bin", pattern);
     WriteFile(root / "prog", Program(false, Code(1, 3000), Data(2, 512)));
+    WriteFile(root / "pack.z", FuzzPack(false));
 }
 
 }  // namespace patchtest

@@ -49,6 +49,20 @@ TEST(PatchW32, AppliesByOrdinalOneOnlyWhatItCanApplyWhole) {
     SetCurrentDirectoryW(dir.path.c_str());
 }
 
+// A patch over deflate streams that the native mkpatch made: this library's
+// zlib deflates the streams to the same bytes.
+TEST(PatchW32, AppliesANativePatchOverDeflateStreams) {
+    Apply apply = Load(L"PATCHW32.dll");
+    ASSERT_NE(apply, nullptr);
+    TempDir dir;
+    WriteFuzzTree(dir / "game");
+    fs::copy(PATCH_SEEDS "/upgrade-streams.mrl", dir / "streams.rtp");
+    ASSERT_TRUE(SetCurrentDirectoryW((dir / "game").c_str()));
+    EXPECT_EQ(apply("..\\streams.rtp -u", nullptr, 1), 0);
+    SetCurrentDirectoryW(dir.path.c_str());
+    EXPECT_EQ(ReadFile(dir / "game/pack.z"), FuzzPack(true));
+}
+
 // Built with the test key, it applies what that key signed and leaves the
 // tree untouched for anything else (result 9).
 TEST(PatchW32, BuiltWithAKeyAppliesOnlyWhatThatKeySigned) {

@@ -29,8 +29,8 @@ namespace patchlib {
 
 struct ApplyOptions {
     // Consulted before each change to the file system with the step's name
-    // ("journal", "mkdir", "create", "open-write", "backup", "install",
-    // "commit", "restore", "remove", "rmdir") and the path; false makes that
+    // ("journal", "mkdir", "create", "expand", "open-write", "backup",
+    // "install", "commit", "restore", "remove", "rmdir") and the path; false makes that
     // step fail as if the system refused it. Lets tests reach failures that a
     // privileged user would not otherwise see, and stop the process at any step.
     std::function<bool(const std::string& step, const std::filesystem::path& path)> allowStep;

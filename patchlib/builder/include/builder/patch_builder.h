@@ -15,7 +15,8 @@ namespace patchlib {
 
 struct BuildSummary {
     size_t filesAdded = 0, filesChanged = 0, filesRemoved = 0, filesUnchanged = 0;
-    size_t deltas = 0;  // changed files stored as a delta (the rest whole)
+    size_t deltas = 0;          // changed files stored as a delta (the rest whole)
+    size_t inflatedDeltas = 0;  // of those, deltas over inflated deflate streams
     size_t directoriesAdded = 0, directoriesRemoved = 0;
     uint64_t oldTreeBytes = 0, newTreeBytes = 0;
     uint64_t bytesAdded = 0;    // new content of added files

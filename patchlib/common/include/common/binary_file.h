@@ -21,7 +21,8 @@ public:
 
     // Returns false (and leaves the object closed) when the file cannot be opened.
     bool Open(const std::filesystem::path& path, Mode mode);
-    // Creates a new file for writing, exclusively and never through a link:
+    // Creates a new file for writing (and reading back), exclusively and
+    // never through a link:
     // false when anything, a link included, holds the name (POSIX:
     // O_CREAT|O_EXCL|O_NOFOLLOW; Windows: CREATE_NEW with
     // FILE_FLAG_OPEN_REPARSE_POINT). With `like`, the new file takes that

@@ -16,6 +16,9 @@ enum class EntryKind : uint8_t {
     DeltaFile = 4,    // new content rebuilt from the old one and a binary delta
     AddDir = 5,       // directory created
     DeleteDir = 6,    // directory removed once empty
+    // The delta works on both files with their deflate streams inflated; the
+    // new file's streams are deflated again (patches with the streams flag only).
+    InflatedDeltaFile = 7,
 };
 
 // The sections of a DeltaFile entry (FORMAT.md). Version 1 has four: control,
@@ -32,6 +35,10 @@ enum DeltaSectionId : size_t {
     kDeltaSections,
     kDeltaSectionsV1 = 4,
 };
+
+// An InflatedDeltaFile entry has the streams section (deflate/stream_records.h)
+// and then the eight delta sections.
+constexpr size_t kInflatedSections = 1 + kDeltaSections;
 
 struct Section {
     uint64_t compressedSize = 0;
@@ -50,15 +57,16 @@ struct PatchEntry {
 
     bool HasOld() const {
         return kind == EntryKind::ReplaceFile || kind == EntryKind::DeleteFile ||
-               kind == EntryKind::DeltaFile;
+               kind == EntryKind::DeltaFile || kind == EntryKind::InflatedDeltaFile;
     }
     bool HasNew() const {
         return kind == EntryKind::AddFile || kind == EntryKind::ReplaceFile ||
-               kind == EntryKind::DeltaFile;
+               kind == EntryKind::DeltaFile || kind == EntryKind::InflatedDeltaFile;
     }
     bool IsDirectory() const { return kind == EntryKind::AddDir || kind == EntryKind::DeleteDir; }
     size_t SectionCount(uint32_t version) const {
         if (kind == EntryKind::DeltaFile) return version == 1 ? kDeltaSectionsV1 : kDeltaSections;
+        if (kind == EntryKind::InflatedDeltaFile) return kInflatedSections;
         return HasNew() ? 1 : 0;
     }
 };

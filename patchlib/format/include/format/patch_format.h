@@ -30,14 +30,22 @@ public:
     static std::string EncodeHeader(const PatchHeader& header);
     static constexpr size_t kBlockHeaderSize = 16;  // type, flags, length
     static constexpr uint32_t kBlockNeeded = 1;     // block flag: refuse the patch if unknown
+    // Header flag: the patch has InflatedDeltaFile entries, and its directory
+    // starts with the version of the zlib that found their parameters.
+    static constexpr uint32_t kFlagDeflateStreams = 1;
 
     // Throws PatchError(CorruptPatch) on a wrong magic, version or flags.
     static PatchHeader DecodeHeader(const unsigned char* bytes);
 
-    static std::string EncodeDirectory(const std::vector<PatchEntry>& entries);
+    // zlibVersion: written only with kFlagDeflateStreams in flags.
+    static std::string EncodeDirectory(const std::vector<PatchEntry>& entries, uint32_t flags = 0,
+                                       const std::string& zlibVersion = {});
     // Throws PatchError(CorruptPatch) when the bytes are not a well-formed
-    // directory; section offsets are not filled in here.
-    static std::vector<PatchEntry> DecodeDirectory(const std::string& raw, uint32_t version);
+    // directory; section offsets are not filled in here. zlibVersion receives
+    // the recorded version when the flags have kFlagDeflateStreams.
+    static std::vector<PatchEntry> DecodeDirectory(const std::string& raw, uint32_t version,
+                                                   uint32_t flags = 0,
+                                                   std::string* zlibVersion = nullptr);
 };
 
 }  // namespace patchlib

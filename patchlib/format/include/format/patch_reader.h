@@ -31,11 +31,13 @@ private:
     SealedFile file_;
     std::vector<PatchEntry> entries_;
     uint32_t version_ = 0;
+    uint32_t flags_ = 0;
     // Returns the directory's prefix and compressed bytes, read while hashed.
     std::string VerifyBodyHash(uint64_t size, const Digest& expected);
     // Returns the contents of the signature blocks.
     std::vector<std::string> ReadBlocks(uint64_t bodyEnd, uint64_t size);
     void ReadDirectory(const std::string& directory, uint64_t size);
+    void CheckZlibVersion(const std::string& recorded) const;
     void PlaceSections(uint64_t start, uint64_t size);
     void CheckEntries() const;
 };

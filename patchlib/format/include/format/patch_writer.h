@@ -30,6 +30,9 @@ public:
     void AddStored(PatchEntry entry, const std::filesystem::path& source);
     // Returns the size of the finished patch file.
     uint64_t Finish();
+    // The zlib version written for InflatedDeltaFile entries (default: the
+    // linked one); lets a test make a patch from another zlib.
+    void RecordZlibVersion(std::string version) { zlibVersion_ = std::move(version); }
 
 private:
     std::filesystem::path out_, payloadPath_, tempPath_;
@@ -37,6 +40,7 @@ private:
     BinaryFile payload_;
     std::vector<PatchEntry> entries_;
     bool finished_ = false;
+    std::string zlibVersion_;
     void WritePayload(const void* data, size_t size);
 };
 

@@ -11,11 +11,13 @@
 namespace patchlib {
 
 // Beside a file it changes, the applier builds "<file>.mrlpatch-new" and
-// keeps the old one as "<file>.mrlpatch-old"; in the directory it patches, it
-// keeps its journal. A component ending in one of these, in any case, would
-// collide with them.
+// keeps the old one as "<file>.mrlpatch-old"; "<file>.mrlpatch-tmp" holds the
+// old file with its deflate streams inflated while the new one is built; in
+// the directory it patches, it keeps its journal. A component ending in one
+// of these, in any case, would collide with them.
 inline constexpr char kNewSuffix[] = ".mrlpatch-new";
 inline constexpr char kOldSuffix[] = ".mrlpatch-old";
+inline constexpr char kScratchSuffix[] = ".mrlpatch-tmp";
 inline constexpr char kJournalName[] = ".mrlpatch-journal";
 
 class PatchPath {

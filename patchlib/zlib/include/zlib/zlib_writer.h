@@ -32,6 +32,10 @@ public:
     // Compresses a block in memory.
     static std::string Compress(const std::string& data, bool huffmanOnly = false);
 
+    // The version of the zlib linked in: another version may deflate the
+    // same content with the same parameters to other bytes.
+    static std::string LibraryVersion();
+
 private:
     struct State;
     std::unique_ptr<State> state_;
