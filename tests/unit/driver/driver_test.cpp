@@ -47,15 +47,24 @@ TEST(Discovery, ARequestASecondSixteenAtMostTheLastOneTooLateForAnAnswer) {
     EXPECT_EQ(Requests(true, 15), std::make_pair(size_t(15), true));
     EXPECT_EQ(Requests(true, 16), std::make_pair(size_t(16), false));
     EXPECT_EQ(Requests(false, 0), std::make_pair(size_t(1), false));  // the link is down
+}
+
+TEST(Discovery, TheAnnouncedVersionDecidesWhatFollows) {
     EXPECT_EQ(DecideAfterAttempt(true, 5, 5), AfterAttempt::kUpToDate);
     EXPECT_EQ(DecideAfterAttempt(true, 0x80000000u, 5), AfterAttempt::kFetch);
     EXPECT_EQ(DecideAfterAttempt(true, 4, 5), AfterAttempt::kDowngrade);
     EXPECT_EQ(DecideAfterAttempt(false, 4, 5), AfterAttempt::kUnreachable);
     EXPECT_EQ(DecideAfterAttempt(false, 5, 0xFFFFFFFFu), AfterAttempt::kVersionUnknown);
     EXPECT_EQ(Ending(RunEnd::kUpToDate), "232");
-    // Unanswered: the dialog again (silent mode too), or 234 by "Keeper's Word".
+}
+
+// Unanswered: the dialog again (silent mode too), or 234 by "Keeper's Word".
+TEST(Discovery, AnUnansweredServerBringsTheDialogBackOrKeepersWordEndsTheRun) {
     EXPECT_FALSE(EndWhenUnreachable(0));
     EXPECT_EQ(Ending(*EndWhenUnreachable(2)), "234");
+}
+
+TEST(Discovery, AnAddressWithoutAPortTakes11677) {
     EXPECT_EQ(SplitAddress("game.example:", kGameServerPort).port, 11677);
 }
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <chrono>
 #include <thread>
 
 #include "patchlink/patch_receiver.h"
@@ -126,8 +127,10 @@ TEST_F(ReferenceServer, OneStepPerThreadIntoARealFile) {
         QuietView view;
         PatchReceiver receiver(connection, view);
         ASSERT_TRUE(receiver.Start());
-        while (!run::downloadStep.Answered())
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!run::downloadStep.Answered() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(run::downloadStep.Answered()) << "no greeting within 10 s";
         connection.Send(U32(step.installed).data(), 4);
         receiver.Join();
         connection.Close();
