@@ -1,5 +1,6 @@
-// PATCHW32.dll: the updater's entry to the patch library, exported by ordinal 1
-// only. The updater calls it with "<patch file> -u", a null pointer and 1, and
+// PATCHW32.dll: the updater's entry to the patch library, exported by ordinal
+// only: ordinal 1 applies a patch, ordinal 2 tells whether keys are built in.
+// The updater calls it with "<patch file> -u", a null pointer and 1, and
 // takes 0 as "applied"; every other value means the tree was left as it was
 // (or, for 7, that restoring it failed and backups were kept). A library built
 // with trusted keys applies only patches one of them signed (9 otherwise).
@@ -60,5 +61,11 @@ extern "C" int WINAPI MrlApplyPatch(const char* commandLine, void* reserved, int
         return static_cast<int>(PatchResult::Internal);
     }
 }
+
+// 1 when the library holds trusted keys, 0 when it applies unsigned patches.
+// The updater asks once: a keyed library means that only what a trusted key
+// signed may change the install, so it starts no served program and keeps no
+// served data file. A library without this export counts as key-less.
+extern "C" int WINAPI MrlKeysBuiltIn(void) { return patchlib::TrustedKeys().empty() ? 0 : 1; }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }

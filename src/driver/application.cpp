@@ -10,6 +10,7 @@
 #include "driver/run_decisions.h"
 #include "run_end.h"
 #include "run_state.h"
+#include "platform/debug.h"
 #include "platform/time.h"
 #include "settings/reg_key_handler.h"
 #include "settings/registry_names.h"
@@ -43,13 +44,18 @@ void ApplyDownloadedFile() {
     run::patchingDialog.StartThread(PatchingDialogThread);
     const char* received = run::patchFileName.load();
     const std::string name = received ? received : "";
-    const FileKind kind = KindOfFile(name);
-    bool done = true;
-    if (kind == FileKind::kProgram) done = StartProgram(name);
-    if (kind == FileKind::kLibraryPatch) done = ApplyPatchFile(CallLibrary, name);
+    // Asked once a run: a keyed library lets nothing unsigned change the install.
+    static const bool keyed = PatchLibraryHoldsKeys();
+    const Handling handling = HandlingOf(KindOfFile(name), keyed);
+    bool done = handling == Handling::kKeep;
+    if (handling == Handling::kStart) done = StartProgram(name);
+    if (handling == Handling::kApply) done = ApplyPatchFile(CallLibrary, name);
+    if (handling == Handling::kRefuse)
+        platform::DebugPrintf("%s refused: the patch library takes signed patches only\r\n",
+                              name.c_str());
 
     const AfterApplying after = AfterApplication(
-        kind, done,
+        handling, done,
         {run::serverVersion, run::installedVersion, run::workingVersion, run::patchTargetVersion});
     if (after.record) RecordVersion(*after.record);
     if (after.end) EndRun(*after.end);
@@ -58,7 +64,7 @@ void ApplyDownloadedFile() {
                       SW_SHOW);
     run::installedVersion = after.installed;
     run::workingVersion = after.working;
-    if (kind == FileKind::kDataFile) platform::Sleep(1000);
+    if (handling == Handling::kKeep) platform::Sleep(1000);
     if (after.deleteFile) DeleteFileA(name.c_str());
     run::patchingDialog.End(0);
 }

@@ -4,6 +4,7 @@
 
 namespace {
 using PatchEntry = int(WINAPI*)(const char* commandLine, void* reserved, int flags);
+using KeysEntry = int(WINAPI*)();
 constexpr int kLibraryMissing = -1;
 }  // namespace
 
@@ -15,4 +16,14 @@ int CallPatchLibrary(const char* commandLine) {
     int result = entry ? entry(commandLine, nullptr, 1) : kLibraryMissing;
     FreeLibrary(library);
     return result;
+}
+
+bool PatchLibraryHoldsKeys() {
+    HMODULE library = LoadLibraryA("PATCHW32.dll");
+    if (!library) return false;
+    auto entry = reinterpret_cast<KeysEntry>(
+        reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(2))));
+    const bool keyed = entry && entry() != 0;
+    FreeLibrary(library);
+    return keyed;
 }

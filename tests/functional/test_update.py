@@ -86,8 +86,8 @@ def test_a_data_file_is_taken_whole_and_a_patch_program_takes_over(prefix, robot
 def test_rejected_files_are_fetched_again_three_times_at_most(prefix, robot, peers, patches,
                                                              tmp_path):
     # With a PATCHW32.dll that trusts one key. Steps 1 and 2: patches signed
-    # by that key, the first after a program that does not start. Step 3: a
-    # good but unsigned patch, which the library rejects every time.
+    # by that key, the first after a program, which the keyed install refuses.
+    # Step 3: a good but unsigned patch, which the library rejects every time.
     server = peers.patch({1: [Patch(2, "1to2.exe", b"MZ, not a program"),
                               step(patches, 1, signed=True)],
                           2: step(patches, 2, signed=True), 3: step(patches, 3)})
@@ -100,6 +100,22 @@ def test_rejected_files_are_fetched_again_three_times_at_most(prefix, robot, pee
     assert server.served == ["1to2.exe", "1to2.rtp", "2to3.rtp"] + ["3to4.rtp"] * 3
     assert server.offsets == [0] * 6  # a rejected file is deleted, not resumed
     assert read_tree(install_dir) == game_tree(3)
+
+
+@pytest.mark.parametrize("name", ["1to2.exe", "Notes.TXT"])
+def test_a_keyed_install_refuses_served_programs_and_data_files(prefix, robot, peers, tmp_path,
+                                                                name):
+    # Only a signed patch may change a keyed install: the file is neither
+    # started nor kept, and the third refusal in a row ends the run.
+    server = peers.patch({1: Patch(2, name, recorder_exe().read_bytes())})
+    game = peers.game(2, [server.address])
+    make_install(tmp_path / "install", 1, library=wine_harness.build_file(KEYED_LIBRARY))
+
+    install_dir, code, boxes, version = update(prefix, robot, tmp_path, 1, game)
+
+    assert (code, boxes, version, server.served) == (234, [], 1, [name] * 3)
+    assert not (install_dir / name).exists() and read_tree(install_dir) == game_tree(1)
+    assert recorded_lines(prefix.log, wait=2) == []
 
 
 def test_a_download_cut_by_the_server_resumes_on_the_next_run(prefix, robot, peers, patches,

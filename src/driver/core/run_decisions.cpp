@@ -107,29 +107,42 @@ FileKind KindOfFile(std::string_view name) {
     return FileKind::kLibraryPatch;
 }
 
-AfterApplying AfterApplication(FileKind kind, bool done, const StepVersions& versions) {
+Handling HandlingOf(FileKind kind, bool keyed) {
+    switch (kind) {
+        case FileKind::kDataFile:
+            return keyed ? Handling::kRefuse : Handling::kKeep;
+        case FileKind::kProgram:
+            return keyed ? Handling::kRefuse : Handling::kStart;
+        case FileKind::kLibraryPatch:
+            break;
+    }
+    return Handling::kApply;
+}
+
+AfterApplying AfterApplication(Handling handling, bool done, const StepVersions& versions) {
     AfterApplying after;
     after.installed = versions.installed;
     after.working = versions.working;
-    switch (kind) {
-        case FileKind::kDataFile:
+    switch (handling) {
+        case Handling::kKeep:
             after.record = versions.target;
             after.installed = versions.working;
             break;
-        case FileKind::kProgram:
+        case Handling::kStart:
             // A program that will not start is not recorded; the loop goes on.
             if (done) {
                 after.record = versions.working;
                 after.end = RunEnd::kHandedOver;
             }
             break;
-        case FileKind::kLibraryPatch:
-            if (done) {
+        case Handling::kApply:
+        case Handling::kRefuse:
+            if (done && handling == Handling::kApply) {
                 after.record = versions.target;
                 after.openReleaseNotes = versions.target == versions.server;
                 after.installed = versions.working;
             } else {
-                // Rejected twice: the next step asks for the same file anew.
+                // Rejected twice, or refused: the next step asks for the same file anew.
                 after.working = versions.installed;
                 after.deleteFile = true;
             }

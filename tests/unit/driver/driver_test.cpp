@@ -106,28 +106,35 @@ TEST(Connections, ElevenFallbacksAreAllowedTheTwelfthEndsWith233) {
     EXPECT_EQ(GreetingState(false, false, true), Greeting::kRefused);
 }
 
-TEST(Application, TheNameDecidesAndEachKindRecordsItsStep) {
+TEST(Application, TheNameAndTheLibraryDecideAndEachHandlingRecordsItsStep) {
     for (const char* name : {"NOTES.TXT", "a.x"}) EXPECT_EQ(KindOfFile(name), FileKind::kDataFile);
     EXPECT_EQ(KindOfFile("FIX.E"), FileKind::kProgram);
     for (const char* name : {"3to4.rtp", ""}) EXPECT_EQ(KindOfFile(name), FileKind::kLibraryPatch);
-    const auto kData = FileKind::kDataFile, kProgram = FileKind::kProgram;
-    const auto kPatch = FileKind::kLibraryPatch;
+    // A keyed library: only signed patches change the install.
+    using H = Handling;
+    for (auto [kind, keyless, keyed] : {std::tuple{FileKind::kDataFile, H::kKeep, H::kRefuse},
+                                        {FileKind::kProgram, H::kStart, H::kRefuse},
+                                        {FileKind::kLibraryPatch, H::kApply, H::kApply}}) {
+        EXPECT_EQ(HandlingOf(kind, false), keyless) << int(kind);
+        EXPECT_EQ(HandlingOf(kind, true), keyed) << int(kind);
+    }
     // The server announced 9, 3 is installed, the step leads to `target`.
-    for (auto [kind, done, target, expected] :
-         {std::tuple{kData, true, 9u, "record 9, installed 9, working 9"},
-          {kProgram, true, 4u, "record 4, installed 3, working 4, 234"},
-          {kProgram, false, 4u, "installed 3, working 4"},
-          {kPatch, true, 4u, "record 4, installed 4, working 4"},
-          {kPatch, true, 9u, "record 9, installed 9, working 9, release notes"},
-          {kPatch, false, 4u, "installed 3, working 3, deleted"}}) {
-        const AfterApplying after = AfterApplication(kind, done, {9, 3, target, target});
+    for (auto [handling, done, target, expected] :
+         {std::tuple{H::kKeep, true, 9u, "record 9, installed 9, working 9"},
+          {H::kStart, true, 4u, "record 4, installed 3, working 4, 234"},
+          {H::kStart, false, 4u, "installed 3, working 4"},
+          {H::kApply, true, 4u, "record 4, installed 4, working 4"},
+          {H::kApply, true, 9u, "record 9, installed 9, working 9, release notes"},
+          {H::kApply, false, 4u, "installed 3, working 3, deleted"},
+          {H::kRefuse, false, 9u, "installed 3, working 3, deleted"}}) {
+        const AfterApplying after = AfterApplication(handling, done, {9, 3, target, target});
         std::string seen = after.record ? "record " + std::to_string(*after.record) + ", " : "";
         seen += "installed " + std::to_string(after.installed);
         seen += ", working " + std::to_string(after.working);
         if (after.openReleaseNotes) seen += ", release notes";
         if (after.deleteFile) seen += ", deleted";
         if (after.end) seen += ", " + Ending(*after.end);
-        EXPECT_EQ(seen, expected) << int(kind) << done << target;
+        EXPECT_EQ(seen, expected) << int(handling) << done << target;
     }
     StepFailures failures;  // the third failure in a row ends the run
     for (auto [before, after] : {std::pair{3, 3}, {3, 3}, {3, 4}, {4, 4}, {4, 4}})

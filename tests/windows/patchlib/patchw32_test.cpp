@@ -14,15 +14,34 @@ using namespace patchtest;
 
 using Apply = int(WINAPI*)(const char*, void*, int);
 
+using KeysBuiltIn = int(WINAPI*)();
+
 // A PATCHW32.dll under this suite's folder.
-Apply Load(const wchar_t* relative) {
+HMODULE LoadLibraryAt(const wchar_t* relative) {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     HMODULE library = LoadLibraryW((fs::path(self).parent_path() / relative).c_str());
     EXPECT_NE(library, nullptr) << GetLastError();
-    EXPECT_EQ(GetProcAddress(library, "MrlApplyPatch"), nullptr);  // by ordinal only
-    return reinterpret_cast<Apply>(
-        reinterpret_cast<void (*)()>(GetProcAddress(library, MAKEINTRESOURCEA(1))));
+    for (const char* name : {"MrlApplyPatch", "MrlKeysBuiltIn"})
+        EXPECT_EQ(GetProcAddress(library, name), nullptr) << name;  // by ordinal only
+    return library;
+}
+
+template <typename Fn>
+Fn Ordinal(HMODULE library, int ordinal) {
+    return reinterpret_cast<Fn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library, MAKEINTRESOURCEA(ordinal))));
+}
+
+Apply Load(const wchar_t* relative) { return Ordinal<Apply>(LoadLibraryAt(relative), 1); }
+
+// Ordinal 2: whether the library holds trusted keys.
+TEST(PatchW32, OrdinalTwoTellsWhetherKeysAreBuiltIn) {
+    for (auto [relative, expected] : {std::pair{L"PATCHW32.dll", 0}, {L"keyed\\PATCHW32.dll", 1}}) {
+        KeysBuiltIn keysBuiltIn = Ordinal<KeysBuiltIn>(LoadLibraryAt(relative), 2);
+        ASSERT_NE(keysBuiltIn, nullptr);
+        EXPECT_EQ(keysBuiltIn(), expected) << expected;
+    }
 }
 
 TEST(PatchW32, AppliesByOrdinalOneOnlyWhatItCanApplyWhole) {

@@ -129,6 +129,17 @@ enum class FileKind { kDataFile, kProgram, kLibraryPatch };
 // the patch library.
 FileKind KindOfFile(std::string_view name);
 
+// What the shell does with a downloaded file: keeps it as it came (a data
+// file), starts it (a program), hands it to the patch library, or refuses
+// it (deletes it unstarted).
+enum class Handling { kKeep, kStart, kApply, kRefuse };
+
+// `keyed`: the patch library holds trusted keys, so only what one of them
+// signed may change the install. A program or data file carries no
+// signature, so with a keyed library it is refused like a rejected patch;
+// studios ship programs and data inside signed patches instead.
+Handling HandlingOf(FileKind kind, bool keyed);
+
 struct StepVersions {
     uint32_t server;     // announced by the game server
     uint32_t installed;  // in place before the step
@@ -145,9 +156,10 @@ struct AfterApplying {
     std::optional<RunEnd> end;
 };
 
-// What follows the application of a downloaded file. `done`: the program
-// started, or the library applied the file (a data file is always done).
-AfterApplying AfterApplication(FileKind kind, bool done, const StepVersions& versions);
+// What follows the handling of a downloaded file. `done`: the program
+// started, or the library applied the file (a kept data file is always
+// done, a refused file never).
+AfterApplying AfterApplication(Handling handling, bool done, const StepVersions& versions);
 
 // Applications in a row that left the install where it was; the third ends
 // the run, since fetching the same file again would never end.
