@@ -6,6 +6,7 @@
 #include "common/binary_file.h"
 #include "common/byte_order.h"
 #include "durable_fs.h"
+#include "leftover_list.h"
 #include "names/patch_path.h"
 #include "crypto/sha256.h"
 
@@ -99,6 +100,7 @@ void ApplyJournal::SyncParents() const {
 bool ApplyJournal::Settle(bool forward) {
     out_.Close();  // Windows removes no file that is open without shared deletion
     bool ok = true;
+    std::vector<std::string> inUse;  // backups of running programs and loaded libraries
     for (const Record& record : records_) {
         if (IsDirectory(record.kind)) continue;
         const fs::path target = root_ / fs::u8path(record.path);
@@ -106,7 +108,7 @@ bool ApplyJournal::Settle(bool forward) {
         if (record.kind == Kind::Added) {
             if (!forward) ok &= Remove(target);
         } else if (forward) {
-            ok &= Remove(backup);
+            if (!Remove(backup)) inUse.push_back(record.path);
         } else if (fs::exists(StatusOf(backup))) {
             // The target is the new file or gone: the backup takes its place.
             ok &= Allow("restore", backup) && MoveReplacing(backup, target);
@@ -114,6 +116,8 @@ bool ApplyJournal::Settle(bool forward) {
         ok &= Remove(WithSuffix(target, kNewSuffix));
         ok &= Remove(WithSuffix(target, kScratchSuffix));
     }
+    // Out of the way of the next patch that changes them, until they are free.
+    if (!inUse.empty()) ok &= LeftoverList(root_, allowStep_).PutAside(inUse);
     // Children before parents.
     for (auto it = records_.rbegin(); it != records_.rend(); ++it)
         if (it->kind == (forward ? Kind::DoomedDir : Kind::MadeDir))
@@ -160,6 +164,13 @@ bool ApplyJournal::IsSafeOnDisk() const {
 
 PatchResult ApplyJournal::Recover(const fs::path& root, const StepFilter& allowStep,
                                   std::string& message) {
+    const PatchResult result = RecoverJournal(root, allowStep, message);
+    if (result == PatchResult::Ok) LeftoverList(root, allowStep).Clear();
+    return result;
+}
+
+PatchResult ApplyJournal::RecoverJournal(const fs::path& root, const StepFilter& allowStep,
+                                         std::string& message) {
     ApplyJournal journal(root, allowStep);
     const fs::file_status status = StatusOf(journal.file_);
     if (!fs::exists(status)) return PatchResult::Ok;

@@ -88,11 +88,9 @@ bool MoveToNewName(const fs::path& from, const fs::path& to) {
 }
 
 bool CanMoveAside(const fs::path& path) {
-    if (!(GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY)) {
-        BinaryFile probe;
-        return probe.Open(path, BinaryFile::Mode::ReadWrite);
-    }
-    // Asking to delete it conflicts with every handle that does not share deletion.
+    // Asking to delete it conflicts with every handle that does not share
+    // deletion. A running program or a loaded library shares it: Windows moves
+    // it (never writes or removes it), and it keeps running from its new name.
     EntryHandle probe(path, DELETE | FILE_READ_ATTRIBUTES);
     BY_HANDLE_FILE_INFORMATION info;
     return probe.IsPlainFile(info);

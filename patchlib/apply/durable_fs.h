@@ -34,8 +34,9 @@ bool MoveReplacing(const std::filesystem::path& from, const std::filesystem::pat
 bool MoveToNewName(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // True when the plain file at path can be moved aside now: a file open
-// elsewhere without sharing (Windows) is found before anything changes. A
-// read-only file qualifies: it is moved, never written.
+// elsewhere without shared deletion (Windows) is found before anything
+// changes. A read-only file, a running program and a loaded library qualify:
+// they are moved, never written.
 bool CanMoveAside(const std::filesystem::path& path);
 
 // Removes a plain file, read-only or not; fails on anything else. Never

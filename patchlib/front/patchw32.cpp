@@ -1,5 +1,6 @@
 // PATCHW32.dll: the updater's entry to the patch library, exported by ordinal
-// only: ordinal 1 applies a patch, ordinal 2 tells whether keys are built in.
+// only: ordinal 1 applies a patch, ordinal 2 tells whether keys are built in,
+// ordinal 3 settles what an earlier application left.
 // The updater calls it with "<patch file> -u", a null pointer and 1, and
 // takes 0 as "applied"; every other value means the tree was left as it was
 // (or, for 7, that restoring it failed and backups were kept). A library built
@@ -10,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "apply/apply_journal.h"
 #include "apply/patch_applier.h"
 #include "patch_command.h"
 #include "trusted_keys.h"
@@ -67,5 +69,23 @@ extern "C" int WINAPI MrlApplyPatch(const char* commandLine, void* reserved, int
 // signed may change the install, so it starts no served program and keeps no
 // served data file. A library without this export counts as key-less.
 extern "C" int WINAPI MrlKeysBuiltIn(void) { return patchlib::TrustedKeys().empty() ? 0 : 1; }
+
+// Finishes or undoes an application that was stopped, and removes the
+// backups that were in use when one ended (the updater and this library,
+// replaced while they ran), in the current directory; returns ordinal 1's
+// codes (0: nothing left, or all settled). The updater calls it once a run,
+// before it asks for a version: its previous run may have replaced it. A
+// library without this export leaves that to its next application.
+extern "C" int WINAPI MrlSettle(void) {
+    try {
+        std::string message;
+        const patchlib::PatchResult result =
+            patchlib::ApplyJournal::Recover(std::filesystem::path(L"."), nullptr, message);
+        if (result != patchlib::PatchResult::Ok) Trace("settling: " + message);
+        return static_cast<int>(result);
+    } catch (...) {
+        return static_cast<int>(patchlib::PatchResult::Internal);
+    }
+}
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }

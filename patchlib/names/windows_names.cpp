@@ -38,7 +38,8 @@ bool IsDeviceName(std::string_view name) {
 bool IsLibraryName(std::string_view name) {
     const std::string folded = patchlib::FoldCaseUtf8(name);
     for (std::string_view suffix : {patchlib::kNewSuffix, patchlib::kOldSuffix,
-                                    patchlib::kScratchSuffix, patchlib::kJournalName})
+                                    patchlib::kScratchSuffix, patchlib::kGoneSuffix,
+                                    patchlib::kJournalName})
         if (folded.size() >= suffix.size() &&
             folded.compare(folded.size() - suffix.size(), suffix.size(), suffix) == 0)
             return true;

@@ -4,7 +4,7 @@
 
 namespace {
 using PatchEntry = int(WINAPI*)(const char* commandLine, void* reserved, int flags);
-using KeysEntry = int(WINAPI*)();
+using NoArgumentEntry = int(WINAPI*)();
 constexpr int kLibraryMissing = -1;
 }  // namespace
 
@@ -21,9 +21,19 @@ int CallPatchLibrary(const char* commandLine) {
 bool PatchLibraryHoldsKeys() {
     HMODULE library = LoadLibraryA("PATCHW32.dll");
     if (!library) return false;
-    auto entry = reinterpret_cast<KeysEntry>(
+    auto entry = reinterpret_cast<NoArgumentEntry>(
         reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(2))));
     const bool keyed = entry && entry() != 0;
     FreeLibrary(library);
     return keyed;
+}
+
+int SettlePatchLibrary() {
+    HMODULE library = LoadLibraryA("PATCHW32.dll");
+    if (!library) return 0;
+    auto entry = reinterpret_cast<NoArgumentEntry>(
+        reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(3))));
+    const int result = entry ? entry() : 0;
+    FreeLibrary(library);
+    return result;
 }

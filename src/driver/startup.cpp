@@ -4,6 +4,7 @@
 
 #include "app_info.h"
 #include "install_check.h"
+#include "patch_library.h"
 #include "driver/registry_bootstrap.h"
 #include "run_state.h"
 #include "driver/silent_mode.h"
@@ -67,6 +68,11 @@ void RunStartup(HINSTANCE instance, const char* commandLine) {
     if (AnotherInstanceRuns()) platform::Terminate(ExitCode::kNothingDone);
     run::silentMode = IsSilentCommandLine(commandLine);
     CreateApplication(instance);
+    // Now that this run's window keeps a second updater out: an update that
+    // replaced this program and its library left their old files behind, and
+    // a stopped one left its journal.
+    if (const int settled = SettlePatchLibrary(); settled != 0)
+        platform::DebugPrintf("settling the install: PATCHW32.dll returned %d\r\n", settled);
     OpenTexts();
     if (!RunInstallCheck(run::appInfo->GetMainWindow()))
         platform::Terminate(ExitCode::kNothingDone);

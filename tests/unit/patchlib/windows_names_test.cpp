@@ -48,6 +48,7 @@ TEST(WindowsNames, DevicesReservedBytesAndTrailingDotsAreRefused) {
                             ".mrlpatch-journal",
                             "x.MRLPATCH-OLD",
                             "Game.exe.mrlpatch-new",
+                            "PATCHW32.dll.Mrlpatch-Gone",
                             "PROGRA~1",
                             "GAMEDA~1.EXE",
                             "~12"})

@@ -1,6 +1,6 @@
 // The applier on Windows, as Wine shows it: the patch held shut while it is
-// applied, links in the install seen through the Win32 attributes, and the
-// attributes of replaced and foreign files.
+// applied, links in the install seen through the Win32 attributes, the
+// attributes of replaced and foreign files, and a loaded file replaced.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -89,6 +89,31 @@ TEST_F(PatchW32Applier, AReplacedFileKeepsItsAttributes) {
     ASSERT_EQ(PatchApplier().Apply(patch_, game_), R::Ok);
     EXPECT_EQ(ReadFile(game_ / "Game.exe"), "new");
     EXPECT_EQ(Attributes(game_ / "Game.exe") & kept, kept);
+}
+
+// A patch that replaces a loaded library (as the updater's own patch replaces
+// PATCHW32.dll and the running MirelandsUpdate.exe): Windows moves the loaded
+// file but does not remove it, so it waits under its own name until it is
+// free, and the next settling removes it.
+TEST_F(PatchW32Applier, ALoadedLibraryIsReplacedAndRemovedOnceFree) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::string library = ReadFile(fs::path(self).parent_path() / "PATCHW32.dll");
+    WriteFile(dir_ / "old/Lib.dll", library);
+    WriteFile(dir_ / "new/Lib.dll", library + "a newer build");
+    PatchBuilder::Build(dir_ / "old", dir_ / "new", patch_);
+    CopyTree(dir_ / "old", game_);
+    HMODULE loaded = LoadLibraryW((game_ / "Lib.dll").c_str());
+    ASSERT_NE(loaded, nullptr);
+    ASSERT_EQ(PatchApplier().Apply(patch_, game_), R::Ok);
+    EXPECT_EQ(ReadFile(game_ / "Lib.dll"), library + "a newer build");
+    EXPECT_EQ(ReadFile(game_ / "Lib.dll.mrlpatch-gone"), library);
+    std::string message;
+    EXPECT_EQ(ApplyJournal::Recover(game_, nullptr, message), R::Ok);  // still loaded: kept
+    EXPECT_TRUE(fs::exists(game_ / "Lib.dll.mrlpatch-gone"));
+    FreeLibrary(loaded);
+    EXPECT_EQ(ApplyJournal::Recover(game_, nullptr, message), R::Ok);
+    EXPECT_EQ(TakeSnapshot(game_), TakeSnapshot(dir_ / "new"));
 }
 
 // A stale backup that is a hard link to someone's read-only file: clearing the

@@ -3,9 +3,10 @@
 // given its commit point once every new file is in place, removed after the
 // last step. It names every file the application moves and every directory it
 // creates or removes; from it and from what is on disk, the next application
-// puts back, or finishes, one that was cut short. Every decision is taken
-// again from the disk, file by file, so settling a journal twice (a second
-// stop half-way through) comes to the same tree. Format: FORMAT.md, "Journal".
+// puts back, or finishes, one that was cut short. Finishing removes the
+// backups; one still in use waits for a later run (LeftoverList). Every
+// decision is taken again from the disk, file by file, so settling a journal
+// twice (a second stop half-way through) comes to the same tree. Format: FORMAT.md, "Journal".
 #pragma once
 
 #include <cstdint>
@@ -48,7 +49,9 @@ public:
     // Settles the journal a stopped application left in root, if any. Ok: none,
     // a damaged one (it was being written: nothing had changed; it is removed),
     // or settled. UnsafePath: it names a path outside the tree or through a
-    // link; nothing is touched. RollbackFailed: a step failed.
+    // link; nothing is touched. RollbackFailed: a step failed. Then, unless it
+    // failed, removes the backups that were in use and are free now
+    // (LeftoverList).
     static PatchResult Recover(const std::filesystem::path& root, const StepFilter& allowStep,
                                std::string& message);
 
@@ -62,6 +65,8 @@ private:
     BinaryFile out_;  // the journal written, until its commit mark
     std::vector<Record> records_;
 
+    static PatchResult RecoverJournal(const std::filesystem::path& root,
+                                      const StepFilter& allowStep, std::string& message);
     std::string EncodeRecords() const;
     bool Decode(const std::string& bytes, bool& committed);
     bool IsSafeOnDisk() const;

@@ -9,7 +9,9 @@
 //      its size and SHA-256 are verified;
 //   6. the targets are moved aside ("<name>.mrlpatch-old") and the new files
 //      moved in; the journal is marked committed;
-//   7. the backups are deleted, then the journal.
+//   7. the backups are deleted, then the journal. A backup still in use (the
+//      running updater, the library applying the patch) is moved to
+//      "<name>.mrlpatch-gone" for a later run to delete (LeftoverList).
 // A failure in steps 2-6 puts every file back and leaves the tree as it was; so
 // does the next application after a stop before the commit point, and after
 // it, the next one finishes this one.
@@ -30,9 +32,10 @@ namespace patchlib {
 struct ApplyOptions {
     // Consulted before each change to the file system with the step's name
     // ("journal", "mkdir", "create", "expand", "open-write", "backup",
-    // "install", "commit", "restore", "remove", "rmdir") and the path; false makes that
-    // step fail as if the system refused it. Lets tests reach failures that a
-    // privileged user would not otherwise see, and stop the process at any step.
+    // "install", "commit", "restore", "remove", "list", "put-aside", "rmdir")
+    // and the path; false makes that step fail as if the system refused it.
+    // Lets tests reach failures that a privileged user would not otherwise
+    // see, and stop the process at any step.
     std::function<bool(const std::string& step, const std::filesystem::path& path)> allowStep;
     // When not empty, only a patch signed by one of these keys is applied.
     std::vector<PublicKey> trustedKeys;

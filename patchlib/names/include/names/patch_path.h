@@ -12,13 +12,18 @@ namespace patchlib {
 
 // Beside a file it changes, the applier builds "<file>.mrlpatch-new" and
 // keeps the old one as "<file>.mrlpatch-old"; "<file>.mrlpatch-tmp" holds the
-// old file with its deflate streams inflated while the new one is built; in
-// the directory it patches, it keeps its journal. A component ending in one
-// of these, in any case, would collide with them.
+// old file with its deflate streams inflated while the new one is built; a
+// backup still in use once the patch is in (a running program, a loaded
+// library) waits as "<file>.mrlpatch-gone" for a later run to remove it. In
+// the directory it patches, it keeps its journal and the list of those
+// waiting files (".mrlpatch-gone"). A component ending in one of these, in
+// any case, would collide with them.
 inline constexpr char kNewSuffix[] = ".mrlpatch-new";
 inline constexpr char kOldSuffix[] = ".mrlpatch-old";
 inline constexpr char kScratchSuffix[] = ".mrlpatch-tmp";
+inline constexpr char kGoneSuffix[] = ".mrlpatch-gone";
 inline constexpr char kJournalName[] = ".mrlpatch-journal";
+inline constexpr char kGoneListName[] = ".mrlpatch-gone";
 
 class PatchPath {
 public:

@@ -18,8 +18,8 @@
 //   opens the device: a write goes nowhere, or blocks. COM0 and LPT0 are
 //   listed as reserved too; no real file needs those names;
 // - a name the patch library keeps for itself, in any case: ending in
-//   ".mrlpatch-new", ".mrlpatch-old", ".mrlpatch-tmp" or ".mrlpatch-journal"
-//   (patch_path.h);
+//   ".mrlpatch-new", ".mrlpatch-old", ".mrlpatch-tmp", ".mrlpatch-gone" or
+//   ".mrlpatch-journal" (patch_path.h);
 // - a '~' followed by a digit before the last dot ("PROGRA~1",
 //   "GAMEDA~1.EXE"): the shape of the short names Windows gives long ones,
 //   which would open another file than the one the name spells.
