@@ -117,7 +117,12 @@ bool ApplyJournal::Settle(bool forward) {
         ok &= Remove(WithSuffix(target, kScratchSuffix));
     }
     // Out of the way of the next patch that changes them, until they are free.
-    if (!inUse.empty()) ok &= LeftoverList(root_, allowStep_).PutAside(inUse);
+    if (!inUse.empty()) {
+        std::vector<std::string> doomed;
+        for (const Record& record : records_)
+            if (record.kind == Kind::DoomedDir) doomed.push_back(record.path);
+        ok &= LeftoverList(root_, allowStep_).PutAside(inUse, doomed);
+    }
     // Children before parents.
     for (auto it = records_.rbegin(); it != records_.rend(); ++it)
         if (it->kind == (forward ? Kind::DoomedDir : Kind::MadeDir))

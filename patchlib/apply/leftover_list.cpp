@@ -43,9 +43,11 @@ std::vector<std::string> LeftoverList::Read() const {
         return paths;
     for (size_t at = kMagic.size(), end; (end = bytes.find('\n', at)) != std::string::npos;
          at = end + 1) {
-        std::string path = bytes.substr(at, end - at);
-        if (PatchPath::IsSafe(path) && std::find(paths.begin(), paths.end(), path) == paths.end())
-            paths.push_back(std::move(path));
+        std::string line = bytes.substr(at, end - at);
+        const bool directory = !line.empty() && line.back() == '/';
+        if (PatchPath::IsSafe(directory ? line.substr(0, line.size() - 1) : line) &&
+            std::find(paths.begin(), paths.end(), line) == paths.end())
+            paths.push_back(std::move(line));
     }
     return paths;
 }
@@ -68,10 +70,14 @@ bool LeftoverList::Write(const std::vector<std::string>& paths) const {
     return false;
 }
 
-bool LeftoverList::PutAside(const std::vector<std::string>& paths) const {
+bool LeftoverList::PutAside(const std::vector<std::string>& paths,
+                            const std::vector<std::string>& doomedDirs) const {
     std::vector<std::string> listed = Read();
-    for (const std::string& path : paths)
-        if (std::find(listed.begin(), listed.end(), path) == listed.end()) listed.push_back(path);
+    auto add = [&](const std::string& line) {
+        if (std::find(listed.begin(), listed.end(), line) == listed.end()) listed.push_back(line);
+    };
+    for (const std::string& path : paths) add(path);
+    for (const std::string& directory : doomedDirs) add(directory + '/');
     if (!Write(listed)) return false;
     bool ok = true;
     for (const std::string& path : paths) {
@@ -85,12 +91,29 @@ bool LeftoverList::PutAside(const std::vector<std::string>& paths) const {
 
 void LeftoverList::Clear() const {
     if (!fs::exists(StatusOf(list_))) return;
+    const std::vector<std::string> listed = Read();
     std::vector<std::string> kept;
-    for (const std::string& path : Read()) {
+    for (const std::string& path : listed) {
         // Not ours, or not to be reached: dropped, never followed.
-        if (LinkOnTheWay(root_, path) || !PlainOrAbsent(Waiting(path))) continue;
+        if (path.back() == '/' || LinkOnTheWay(root_, path) || !PlainOrAbsent(Waiting(path)))
+            continue;
         if (!RemoveIfThere(Waiting(path))) kept.push_back(path);
     }
+    // Children before parents; a directory stays listed while a waiting file keeps it.
+    std::vector<std::string> keptDirs;
+    for (auto it = listed.rbegin(); it != listed.rend(); ++it) {
+        if (it->back() != '/' || LinkOnTheWay(root_, *it)) continue;
+        const fs::path directory = root_ / fs::u8path(*it);
+        std::error_code ec;
+        if (fs::is_directory(StatusOf(directory)) && fs::is_empty(directory, ec) &&
+            Allow("rmdir", directory))
+            fs::remove(directory, ec);
+        const bool keeps = std::any_of(kept.begin(), kept.end(), [&](const std::string& path) {
+            return path.compare(0, it->size(), *it) == 0;
+        });
+        if (keeps && fs::exists(StatusOf(directory))) keptDirs.insert(keptDirs.begin(), *it);
+    }
+    kept.insert(kept.end(), keptDirs.begin(), keptDirs.end());
     Write(kept);
 }
 

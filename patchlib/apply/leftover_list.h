@@ -3,7 +3,8 @@
 // replaced (Windows renames such a file but neither writes nor removes it).
 // Each waits as "<file>.mrlpatch-gone", named in the list ".mrlpatch-gone" at
 // the top of the tree, until a later application, or the settling a run asks
-// for first, removes it. The list is read back as outside input: a line that
+// for first, removes it. A line ending in '/' names a directory the patch
+// removes, which such a file kept. The list is read back as outside input: a line that
 // fails the path rule or leads through a link is dropped, and only a plain
 // file at a waiting name is ever removed. Format: FORMAT.md, "Journal".
 #pragma once
@@ -20,12 +21,15 @@ class LeftoverList {
 public:
     LeftoverList(const std::filesystem::path& root, const StepFilter& allowStep);
 
-    // Lists the files, then moves each one's backup to its waiting name (a
-    // stop in between leaves names that are not there yet: harmless). False
-    // when one could not be moved: its backup stays where it was.
-    bool PutAside(const std::vector<std::string>& paths) const;
+    // Lists the files, and the directories the patch removes once empty
+    // (a waiting file may keep one), then moves each file's backup to its
+    // waiting name (a stop in between leaves names that are not there yet:
+    // harmless). False when one could not be moved: its backup stays.
+    bool PutAside(const std::vector<std::string>& paths,
+                  const std::vector<std::string>& doomedDirs) const;
 
-    // Removes the waiting files that are free now; the list keeps the rest.
+    // Removes the waiting files that are free now, then the listed
+    // directories they kept, once empty; the list keeps the rest.
     void Clear() const;
 
 private:

@@ -1,7 +1,7 @@
 // Any bytes as the journal a stopped application left (its record hash made
-// to match, so mutations reach the records), settled in a scratch tree that
-// holds a link to a folder outside it: whatever the journal says, nothing
-// outside the tree changes. MRL_FUZZ_SEEDS=DIR fuzz_journal writes journals
+// to match, so mutations reach the records), and as the lines of the list of
+// files waiting to be removed, settled in a scratch tree that holds a link to
+// a folder outside it: whatever they say, nothing outside the tree changes. MRL_FUZZ_SEEDS=DIR fuzz_journal writes journals
 // as the applier writes them to DIR, for seeds.
 #include <unistd.h>
 
@@ -44,6 +44,7 @@ void WriteSeeds(const fs::path& seeds) {
     hostile.Add(Kind::Added, "link/x");
     hostile.Write();
     fs::rename(dir / "tree" / patchlib::kJournalName, seeds / "through-link");
+    WriteFile(seeds / "waiting-list", "a.txt\nlink/x\n../x\nlink/\ndir/\n");
 }
 
 }  // namespace
@@ -75,7 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     WriteFuzzTree(dir / "tree");
     WriteFile(dir / "outside/x", "theirs");
     fs::create_directory_symlink("../outside", dir / "tree/link");
+    WriteFile(dir / "outside/x.mrlpatch-gone", "theirs");
     WriteFile(dir / "tree" / patchlib::kJournalName, bytes);
+    WriteFile(dir / "tree" / patchlib::kGoneListName, "MRLGONE1\n" + bytes);
     const Snapshot outside = TakeSnapshot(dir / "outside");
     std::string message;
     ApplyJournal::Recover(dir / "tree", nullptr, message);

@@ -31,15 +31,17 @@ protected:
         WriteFile(dir_ / "new/data/pack.z", FuzzPack(true));
         PatchBuilder::Build(dir_ / "old", dir_ / "new", patch_);
     }
-    // Applies the patch in a child that its k-th step ends (settling: or its first probe).
-    int StopAt(size_t k, bool settling = false) {
+    // Applies the patch in a child that its k-th step ends (settling: or its
+    // first probe). inUse: the backups cannot be removed, as a running
+    // program's cannot on Windows.
+    int StopAt(size_t k, bool settling = false, bool inUse = false) {
         const pid_t child = fork();
         if (child == 0) {
             ApplyOptions options;
-            options.allowStep = [&](const std::string& step, const fs::path&) {
+            options.allowStep = [&](const std::string& step, const fs::path& path) {
                 if (settling && step == "open-write") _exit(0);
                 if (--k == 0) _exit(kStopped);
-                return true;
+                return !inUse || step != "remove" || path.extension() != kOldSuffix;
             };
             _exit(int(PatchApplier(options).Apply(patch_, work_)));
         }
@@ -80,6 +82,14 @@ TEST_F(Journal, AStopAtAnyStepLeavesTheOldOrTheNewTreeToTheNextApplication) {
             settleAndApply(k, j);
     }
     EXPECT_GT(k, 19u);
+    // Backups in use wait under their own names, listed; each step of that is
+    // a stop too, and a later settling removes them.
+    for (k = 1; CopyTree(dir_ / "old", work_), StopAt(k, false, true) == kStopped; ++k)
+        settleAndApply(k, 0);
+    EXPECT_TRUE(fs::exists(work_ / kGoneListName) && fs::exists(work_ / "game.exe.mrlpatch-gone"));
+    std::string message;
+    EXPECT_EQ(ApplyJournal::Recover(work_, {}, message), R::Ok);
+    EXPECT_EQ(TakeSnapshot(work_), newTree);
 }
 
 // A journal failing its hash was cut short before the first change: dropped.
