@@ -12,9 +12,10 @@ import pytest
 
 import wine_harness
 from peers.patch_peer import Patch, Plan
-from update_kit import DOWNGRADE_LIMIT, KEY, KEYED_LIBRARY, SILENT, TEXTS, game_tree, \
-    make_install, native_build_dir, point_at_game_server, read_tree, recorded_lines, \
-    recorder_exe, run_updater, windows_path, write_language_txt, write_security_chk, write_tree
+from update_kit import DOWNGRADE_LIMIT, KEY, KEYED_LIBRARY, NEXT_KEY, ROTATION_LIBRARY, SILENT, \
+    TEST_KEY, TEXTS, game_tree, make_install, make_patch, native_build_dir, point_at_game_server, \
+    read_tree, recorded_lines, recorder_exe, run_updater, windows_path, write_language_txt, \
+    write_security_chk, write_tree
 
 POSTPONE, STATUS, PROXY_EDIT, CONNECT = 1007, 1008, 1014, 1
 CONNECTING = "Mirelands Auto Patch"
@@ -100,6 +101,44 @@ def test_rejected_files_are_fetched_again_three_times_at_most(prefix, robot, pee
     assert server.served == ["1to2.exe", "1to2.rtp", "2to3.rtp"] + ["3to4.rtp"] * 3
     assert server.offsets == [0] * 6  # a rejected file is deleted, not resumed
     assert read_tree(install_dir) == game_tree(3)
+
+
+def test_a_signed_release_replaces_the_running_updater_and_moves_players_to_a_new_key(
+        prefix, robot, peers, tmp_path):
+    # The install's library trusts the test key. Release 2, signed with it,
+    # brings a new updater and a library that trusts the next key too;
+    # release 3 is signed with the next key alone, which only the new
+    # library accepts, and it applies in the same run.
+    updater = wine_harness.updater_exe().read_bytes()
+    old_library, new_library = (wine_harness.build_file(name).read_bytes()
+                                for name in (KEYED_LIBRARY, ROTATION_LIBRARY))
+    new_updater = updater + b"\0release 2"  # the same program in another file
+    trees = {1: {**game_tree(1), "MirelandsUpdate.exe": updater, "PATCHW32.dll": old_library}}
+    for version in (2, 3):
+        trees[version] = {**game_tree(version), "MirelandsUpdate.exe": new_updater,
+                          "PATCHW32.dll": new_library}
+    releases = {version: Patch(version + 1, f"{version}to{version + 1}.rtp",
+                               make_patch(tmp_path / f"r{version}", trees[version],
+                                          trees[version + 1], key))
+                for version, key in ((1, TEST_KEY), (2, NEXT_KEY))}
+    server = peers.patch(releases)
+    game = peers.game(3, [server.address])
+    make_install(tmp_path / "install", 1, library=wine_harness.build_file(KEYED_LIBRARY))
+
+    install_dir, code, boxes, version = update(prefix, robot, tmp_path, 1, game)
+
+    assert (code, boxes, version, server.served) == (1, [], 3, ["1to2.rtp", "2to3.rtp"])
+    assert read_tree(install_dir) == game_tree(3)
+    assert (install_dir / "MirelandsUpdate.exe").read_bytes() == new_updater
+    assert (install_dir / "PATCHW32.dll").read_bytes() == new_library
+    # The updater that ran waits to be removed; the next run is the new one.
+    assert (install_dir / "MirelandsUpdate.exe.mrlpatch-gone").read_bytes() == updater
+
+    _, code, boxes, version = update(prefix, robot, tmp_path, 3, game)
+
+    assert (code, boxes, version) == (232, [], 3)
+    assert sorted(p.name for p in install_dir.rglob("*mrlpatch*")) == []
+    assert (install_dir / "MirelandsUpdate.exe").read_bytes() == new_updater
 
 
 @pytest.mark.parametrize("name", ["1to2.exe", "Notes.TXT"])

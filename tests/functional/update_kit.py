@@ -23,7 +23,9 @@ TEXTS = {
     187: "Install check: %s [%s] has %u bytes, expected %s",
 }
 TEST_KEY = wine_harness.ROOT / "tests" / "data" / "test-signing.key"
+NEXT_KEY = wine_harness.ROOT / "tests" / "data" / "test-signing-next.key"
 KEYED_LIBRARY = "bin/keyed/PATCHW32.dll"  # trusts TEST_KEY only
+ROTATION_LIBRARY = "bin/rotation/PATCHW32.dll"  # trusts TEST_KEY and NEXT_KEY
 DOWNGRADE_LIMIT = ("An Error occured with the patch system, please close everything and run "
                    "MRL.EXE again.")
 
@@ -104,6 +106,17 @@ class PatchMaker:
                            check=True)
             partial.rename(out)
         return out
+
+
+def make_patch(directory, old_tree, new_tree, key):
+    """A patch between two {path: bytes} trees, signed by `key`."""
+    trees = [write_tree(Path(directory) / name, tree)
+             for name, tree in (("old", old_tree), ("new", new_tree))]
+    out = Path(directory) / "patch.rtp"
+    mkpatch = native_build_dir() / "bin" / "mkpatch"
+    subprocess.run([str(mkpatch), "--quiet", "--key", str(key), *map(str, trees), str(out)],
+                   check=True)
+    return out.read_bytes()
 
 
 # ---------------------------------------------------------------- install files
