@@ -183,12 +183,23 @@ class Robot:
 
     def ask(self, *fields):
         """The reply's fields after "ok", or None for "err"."""
-        if not self.proc or self.proc.poll() is not None:  # (re)started with the server
-            self.proc = self.prefix.start(build_file("tests/robot/robot.exe"),
-                                          stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                          text=True, encoding="latin-1", bufsize=1)
-        self.proc.stdin.write("\t".join(map(str, fields)) + "\n")
-        reply = self.proc.stdout.readline().rstrip("\n").split("\t")
+        line = ""
+        # A robot started while the prefix's server was still coming up or
+        # going down can end before it reads a request: started once more.
+        for _ in range(2):
+            if not self.proc or self.proc.poll() is not None:  # (re)started with the server
+                self.proc = self.prefix.start(build_file("tests/robot/robot.exe"),
+                                              stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                              text=True, encoding="latin-1", bufsize=1)
+            try:
+                self.proc.stdin.write("\t".join(map(str, fields)) + "\n")
+                line = self.proc.stdout.readline()
+            except BrokenPipeError:
+                line = ""
+            if line:
+                break
+            self.close()
+        reply = line.rstrip("\n").split("\t")
         reply = [re.sub(r"\\(.)", lambda m: {"r": "\r", "n": "\n", "t": "\t"}.get(m[1], m[1]), f)
                  for f in reply]
         return reply[1:] if reply[0] == "ok" else None
