@@ -9,15 +9,17 @@
 #include "deflate/stream_finder.h"
 #include "deflate/stream_rebuilder.h"
 #include "deflate/stream_records.h"
+#include "deflate/zip_header_fields.h"
 #include "zlib/zlib_writer.h"
 
 namespace patchlib {
 
 namespace {
 
-// Deflates the new file's streams again as the applier will and compares.
+// Decodes the zip header fields and deflates the new file's streams again as
+// the applier will, and compares.
 bool Rebuilds(const std::string& expanded, const std::vector<DeflateStream>& streams,
-              const Digest& newHash) {
+              const DateBases* bases, const Digest& newHash) {
     const std::vector<StreamRecord> records = StreamRecords::ToRecords(streams);
     size_t next = 0;
     Sha256 hash;
@@ -29,7 +31,15 @@ bool Rebuilds(const std::string& expanded, const std::vector<DeflateStream>& str
                 return true;
             },
             [&hash](const void* data, size_t size) { hash.Update(data, size); });
-        rebuilder.Write(expanded.data(), expanded.size());
+        if (bases) {
+            ZipHeaderFields fields(
+                bases->newBase, ZipHeaderFields::Direction::Decode,
+                [&rebuilder](const void* data, size_t size) { rebuilder.Write(data, size); });
+            fields.Write(expanded.data(), expanded.size());
+            fields.Finish();
+        } else {
+            rebuilder.Write(expanded.data(), expanded.size());
+        }
         rebuilder.Finish();
     } catch (const PatchError&) {
         return false;
@@ -70,15 +80,28 @@ InflatedForm InflatedForm::Of(const std::string& oldData, const std::string& new
     std::vector<std::string> oldContents, newContents;
     const std::vector<DeflateStream> newStreams =
         StreamFinder::Select(newData, newLocated, changed(newData, oldSet), &newContents);
-    if (newStreams.empty()) return form;
+    std::string newExpanded = StreamExpander::Expand(newData, newStreams, newContents);
+    newContents.clear();
+    // Zip headers in the new file: their dates and repeated fields are recoded
+    // in both forms, so that an archive whose entries all changed date costs
+    // almost nothing.
+    size_t oldHeaders = 0, newHeaders = 0;
+    DateBases bases;
+    bases.newBase = ZipHeaderFields::CommonDate(newExpanded, newHeaders);
+    form.zipFields = newHeaders > 0;
+    if (newStreams.empty() && !form.zipFields) return form;
     const std::vector<DeflateStream> oldStreams =
         StreamFinder::Select(oldData, oldLocated, changed(oldData, newSet), &oldContents);
-    const std::string oldExpanded = StreamExpander::Expand(oldData, oldStreams, oldContents);
+    std::string oldExpanded = StreamExpander::Expand(oldData, oldStreams, oldContents);
     oldContents.clear();
-    const std::string newExpanded = StreamExpander::Expand(newData, newStreams, newContents);
-    newContents.clear();
-    if (!Rebuilds(newExpanded, newStreams, newHash)) return form;
-    const std::string records = StreamRecords::Encode(oldStreams, newStreams);
+    bases.oldBase = ZipHeaderFields::CommonDate(oldExpanded, oldHeaders);
+    if (form.zipFields) {
+        oldExpanded = ZipHeaderFields::Encode(oldExpanded, bases.oldBase);
+        newExpanded = ZipHeaderFields::Encode(newExpanded, bases.newBase);
+    }
+    const DateBases* used = form.zipFields ? &bases : nullptr;
+    if (!Rebuilds(newExpanded, newStreams, used, newHash)) return form;
+    const std::string records = StreamRecords::Encode(oldStreams, newStreams, used);
     form.records = ZlibWriter::Compress(records);
     form.recordsSize = records.size();
     form.delta = DeltaEncoder::Encode(oldExpanded, newExpanded, window);

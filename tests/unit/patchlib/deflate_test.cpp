@@ -9,6 +9,7 @@
 #include "deflate/stream_expander.h"
 #include "deflate/stream_finder.h"
 #include "deflate/stream_records.h"
+#include "deflate/zip_header_fields.h"
 #include "delta/delta_encoder.h"
 #include "format/patch_reader.h"
 #include "format/patch_writer.h"
@@ -78,6 +79,7 @@ struct ZipItem {
     std::string name, raw;
     DeflateParams params;
     bool stored = false, descriptor = false;
+    uint32_t date = 0x5021;  // time and date
 };
 
 // Local headers, data (and descriptors), central directory, end record.
@@ -90,7 +92,7 @@ std::string Zip(const std::vector<ZipItem>& items, std::vector<size_t>* starts =
             PutLE(to, 20, 2);
             PutLE(to, item.descriptor ? 8 : 0, 2);
             PutLE(to, item.stored ? 0 : 8, 2);
-            PutLE(to, 0x5021, 4);  // time and date
+            PutLE(to, item.date, 4);
             for (uint64_t value :
                  {uint64_t{Crc(item.raw)}, uint64_t{data.size()}, uint64_t{item.raw.size()}})
                 PutLE(to, item.descriptor && &to == &out ? 0 : value, 4);
@@ -214,6 +216,78 @@ std::vector<ZipItem> Pack(bool edited) {
         items.push_back({"data/new.rec", Records(999, 300), {}});
     }
     return items;
+}
+
+// Whatever the chunks the form arrives in, decoding gives back every byte, and
+// encoding gives the bytes the builder's whole-form encoding gave: headers cut
+// by a chunk's end, signatures overlapping a header, a header cut by the
+// form's end.
+TEST(ZipHeaderFields, DecodingGivesBackEveryByteWhateverTheChunks) {
+    std::string sprinkled = Noise(4, 20000);
+    for (size_t at = 100; at + 40 < sprinkled.size(); at += 997)
+        sprinkled.replace(at, 4, at % 3 ? "PK\x01\x02" : at % 2 ? "PK\x03\x04" : "PK\x07\x08");
+    const std::string zip = Zip(Pack(true));
+    // A central header whose CRC-32 encodes to a local header's signature.
+    const std::string values = "\x12\x34\x56\x78" + std::string(8, '\x9A');
+    std::string signature = "PK\x03\x04" + std::string(8, '\0');
+    for (size_t i = 0; i < 12; ++i) signature[i] ^= values[i];
+    const std::string local = "PK\x03\x04" + std::string(10, '\0') + values + std::string(4, '\0');
+    const std::string central = "PK\x01\x02" + std::string(12, '\0') + signature;
+    const std::string forms[] = {zip, zip + "PK\x03\x04" + std::string(20, '\x11'),
+                                 "PKPK\x01\x02" + zip.substr(0, 4000) + "PK\x01\x02", sprinkled,
+                                 local + central + std::string(40, '\0')};
+    for (const std::string& form : forms) {
+        for (uint32_t base : {0u, 0x5021u, 0xDEADBEEFu}) {
+            const std::string encoded = ZipHeaderFields::Encode(form, base);
+            ASSERT_EQ(encoded.size(), form.size());
+            if (base) {
+                EXPECT_NE(encoded, form);
+            }
+            for (size_t chunk : {size_t{1}, size_t{29}, size_t{31}, size_t{70001}}) {
+                SCOPED_TRACE("base " + std::to_string(base) + ", chunk " + std::to_string(chunk));
+                for (auto [direction, input, expected] :
+                     {std::tuple{ZipHeaderFields::Direction::Encode, &form, &encoded},
+                      std::tuple{ZipHeaderFields::Direction::Decode, &encoded, &form}}) {
+                    std::string out;
+                    ZipHeaderFields filter(base, direction, [&out](const void* data, size_t n) {
+                        out.append(static_cast<const char*>(data), n);
+                    });
+                    for (size_t at = 0; at < input->size(); at += chunk)
+                        filter.Write(input->data() + at, std::min(chunk, input->size() - at));
+                    filter.Finish();
+                    EXPECT_EQ(out, *expected);
+                }
+            }
+        }
+    }
+}
+
+// Two builds of an archive, one a day later, with or without data
+// descriptors: their forms encode alike, each with its own most common date.
+TEST(ZipHeaderFields, ArchivesDifferingInDatesEncodeAlike) {
+    for (bool descriptor : {false, true}) {
+        std::vector<ZipItem> items = Pack(false), later = items;
+        for (size_t i = 0; i < items.size(); ++i) {
+            items[i].descriptor = later[i].descriptor = descriptor;
+            later[i].date += 1 << 16;
+        }
+        later[3].date += 77;  // one entry touched at another time
+        const std::string a = Zip(items), b = Zip(later);
+        size_t headers = 0;
+        const uint32_t baseA = ZipHeaderFields::CommonDate(a, headers);
+        EXPECT_EQ(headers, 2 * items.size());
+        const uint32_t baseB = ZipHeaderFields::CommonDate(b, headers);
+        const std::string encodedA = ZipHeaderFields::Encode(a, baseA);
+        std::string encodedB = ZipHeaderFields::Encode(b, baseB);
+        // Only the touched entry's two dates differ.
+        size_t differing = 0;
+        for (size_t i = 0; i < a.size(); ++i) differing += encodedA[i] != encodedB[i];
+        EXPECT_EQ(differing, 2u) << descriptor;
+        // The central headers' CRC-32 and sizes repeat their entry's: encoded as zeros.
+        const size_t central = encodedA.find("PK\x01\x02");
+        ASSERT_NE(central, std::string::npos);
+        EXPECT_EQ(encodedA.substr(central + 16, 12), std::string(12, '\0'));
+    }
 }
 
 TEST(InflatedDelta, ZipRoundTripBothWaysByteExact) {
