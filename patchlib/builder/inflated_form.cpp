@@ -1,15 +1,18 @@
 #include "inflated_form.h"
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "common/patch_error.h"
 #include "deflate/stream_expander.h"
 #include "deflate/stream_finder.h"
 #include "deflate/stream_rebuilder.h"
 #include "deflate/stream_records.h"
 #include "deflate/zip_header_fields.h"
+#include "zlib/zlib_reader.h"
 #include "zlib/zlib_writer.h"
 
 namespace patchlib {
@@ -47,10 +50,6 @@ bool Rebuilds(const std::string& expanded, const std::vector<DeflateStream>& str
     return hash.Final() == newHash;
 }
 
-}  // namespace
-
-namespace {
-
 // The compressed bytes of each stream.
 std::unordered_set<std::string_view> Compressed(std::string_view data,
                                                 const std::vector<DeflateStream>& streams) {
@@ -58,6 +57,81 @@ std::unordered_set<std::string_view> Compressed(std::string_view data,
     for (const DeflateStream& stream : streams)
         out.insert(data.substr(stream.offset, stream.compressedSize));
     return out;
+}
+
+// Where each stream's content lies in the expanded form.
+struct Range {
+    uint64_t begin, end;
+};
+
+std::vector<Range> Ranges(const std::vector<DeflateStream>& streams) {
+    std::vector<Range> out;
+    uint64_t grown = 0, shrunk = 0;
+    for (const DeflateStream& stream : streams) {
+        const uint64_t begin = stream.offset + grown - shrunk;
+        out.push_back({begin, begin + stream.rawSize});
+        grown += stream.rawSize;
+        shrunk += stream.compressedSize;
+    }
+    return out;
+}
+
+// Adds to `counts` the bytes of [begin, end) inside each of the sorted ranges.
+void Credit(const std::vector<Range>& ranges, uint64_t begin, uint64_t end,
+            std::vector<uint64_t>& counts) {
+    auto it = std::upper_bound(ranges.begin(), ranges.end(), begin,
+                               [](uint64_t at, const Range& range) { return at < range.end; });
+    for (; it != ranges.end() && it->begin < end; ++it)
+        counts[it - ranges.begin()] += std::min(end, it->end) - std::max(begin, it->begin);
+}
+
+// Which streams pay for their work on the applying side: a new stream whose
+// content the delta mostly writes as literal bytes (an added entry) costs
+// about as much stored compressed, without deflating it again; an old stream
+// nothing is copied from needs no inflating. Walks the control section
+// (FORMAT.md, "Delta sections") and drops those streams; true when it did.
+bool KeepUseful(const DeltaStreams& delta, std::vector<DeflateStream>& oldStreams,
+                std::vector<std::string>& oldContents, std::vector<DeflateStream>& newStreams,
+                std::vector<std::string>& newContents) {
+    const std::vector<Range> oldRanges = Ranges(oldStreams), newRanges = Ranges(newStreams);
+    std::vector<uint64_t> fromOld(oldRanges.size()), intoNew(newRanges.size());
+    const DeltaSection& control = delta.sections[kControl];
+    ZlibReader steps;
+    steps.OpenBytes(reinterpret_cast<const unsigned char*>(control.compressed.data()),
+                    control.compressed.size(), control.rawSize);
+    uint64_t expected = 0, produced = 0;
+    while (steps.remaining() > 0) {
+        const uint64_t seek = steps.ReadVarint(), copy = steps.ReadVarint();
+        const uint64_t extra = steps.ReadVarint() >> 1;
+        if (copy > 0) {
+            const uint64_t from = expected + static_cast<uint64_t>(ZigZagDecode(seek));
+            Credit(oldRanges, from, from + copy, fromOld);
+            Credit(newRanges, produced, produced + copy, intoNew);
+            expected = from + copy;
+        }
+        expected += extra;
+        produced += copy + extra;
+    }
+    bool dropped = false;
+    auto keep = [&dropped](std::vector<DeflateStream>& streams, std::vector<std::string>& contents,
+                           auto useful) {
+        size_t kept = 0;
+        for (size_t i = 0; i < streams.size(); ++i) {
+            if (!useful(i)) continue;
+            if (kept != i) {
+                streams[kept] = streams[i];
+                contents[kept] = std::move(contents[i]);
+            }
+            ++kept;
+        }
+        dropped |= kept != streams.size();
+        streams.resize(kept);
+        contents.resize(kept);
+    };
+    keep(oldStreams, oldContents, [&](size_t i) { return fromOld[i] > 0; });
+    keep(newStreams, newContents,
+         [&](size_t i) { return 2 * intoNew[i] >= newStreams[i].rawSize; });
+    return dropped;
 }
 
 }  // namespace
@@ -78,33 +152,40 @@ InflatedForm InflatedForm::Of(const std::string& oldData, const std::string& new
         };
     };
     std::vector<std::string> oldContents, newContents;
-    const std::vector<DeflateStream> newStreams =
+    std::vector<DeflateStream> newStreams =
         StreamFinder::Select(newData, newLocated, changed(newData, oldSet), &newContents);
-    std::string newExpanded = StreamExpander::Expand(newData, newStreams, newContents);
-    newContents.clear();
     // Zip headers in the new file: their dates and repeated fields are recoded
     // in both forms, so that an archive whose entries all changed date costs
     // almost nothing.
     size_t oldHeaders = 0, newHeaders = 0;
     DateBases bases;
-    bases.newBase = ZipHeaderFields::CommonDate(newExpanded, newHeaders);
+    bases.newBase = ZipHeaderFields::CommonDate(
+        StreamExpander::Expand(newData, newStreams, newContents), newHeaders);
     form.zipFields = newHeaders > 0;
     if (newStreams.empty() && !form.zipFields) return form;
-    const std::vector<DeflateStream> oldStreams =
+    std::vector<DeflateStream> oldStreams =
         StreamFinder::Select(oldData, oldLocated, changed(oldData, newSet), &oldContents);
-    std::string oldExpanded = StreamExpander::Expand(oldData, oldStreams, oldContents);
-    oldContents.clear();
-    bases.oldBase = ZipHeaderFields::CommonDate(oldExpanded, oldHeaders);
-    if (form.zipFields) {
-        oldExpanded = ZipHeaderFields::Encode(oldExpanded, bases.oldBase);
-        newExpanded = ZipHeaderFields::Encode(newExpanded, bases.newBase);
-    }
     const DateBases* used = form.zipFields ? &bases : nullptr;
+    auto expand = [used](const std::string& data, const std::vector<DeflateStream>& streams,
+                         const std::vector<std::string>& contents, uint32_t base) {
+        std::string out = StreamExpander::Expand(data, streams, contents);
+        return used ? ZipHeaderFields::Encode(out, base) : out;
+    };
+    bases.oldBase = ZipHeaderFields::CommonDate(
+        StreamExpander::Expand(oldData, oldStreams, oldContents), oldHeaders);
+    std::string oldExpanded = expand(oldData, oldStreams, oldContents, bases.oldBase);
+    std::string newExpanded = expand(newData, newStreams, newContents, bases.newBase);
+    form.delta = DeltaEncoder::Encode(oldExpanded, newExpanded, window);
+    if (KeepUseful(form.delta, oldStreams, oldContents, newStreams, newContents)) {
+        if (newStreams.empty() && !form.zipFields) return form;
+        oldExpanded = expand(oldData, oldStreams, oldContents, bases.oldBase);
+        newExpanded = expand(newData, newStreams, newContents, bases.newBase);
+        form.delta = DeltaEncoder::Encode(oldExpanded, newExpanded, window);
+    }
     if (!Rebuilds(newExpanded, newStreams, used, newHash)) return form;
     const std::string records = StreamRecords::Encode(oldStreams, newStreams, used);
     form.records = ZlibWriter::Compress(records);
     form.recordsSize = records.size();
-    form.delta = DeltaEncoder::Encode(oldExpanded, newExpanded, window);
     form.usable = true;
     return form;
 }
