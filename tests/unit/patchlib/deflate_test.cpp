@@ -361,16 +361,25 @@ TEST(InflatedDelta, AnotherZlibOrAnotherRebuildIsRefused) {
     }
 }
 
-// The fuzzer's seed in this format applies to the fuzzer's tree.
-TEST(InflatedDelta, FuzzSeedApplies) {
-    TempDir dir;
-    WriteFuzzTree(dir / "tree");
-    PatchReader reader;
-    reader.Open(PATCH_SEEDS "/upgrade-streams.mrl");
-    ASSERT_EQ(reader.entries().at(0).kind, EntryKind::InflatedDeltaFile);
-    ASSERT_EQ(PatchApplier().Apply(PATCH_SEEDS "/upgrade-streams.mrl", dir / "tree"),
-              PatchResult::Ok);
-    EXPECT_EQ(ReadFile(dir / "tree/pack.z"), FuzzPack(true));
+// The fuzzer's seeds in these formats apply to the fuzzer's tree (the
+// applier checks each rebuilt file's SHA-256).
+TEST(InflatedDelta, FuzzSeedsApply) {
+    for (auto [seed, kind] : {std::pair{"/upgrade-streams.mrl", EntryKind::InflatedDeltaFile},
+                              std::pair{"/upgrade-zip.mrl", EntryKind::InflatedZipDeltaFile}}) {
+        SCOPED_TRACE(seed);
+        TempDir dir;
+        WriteFuzzTree(dir / "tree");
+        const std::string patch = std::string(PATCH_SEEDS) + seed;
+        PatchReader reader;
+        reader.Open(patch);
+        ASSERT_EQ(reader.entries().at(0).kind, kind);
+        ASSERT_EQ(PatchApplier().Apply(patch, dir / "tree"), PatchResult::Ok);
+        if (kind == EntryKind::InflatedDeltaFile) {
+            EXPECT_EQ(ReadFile(dir / "tree/pack.z"), FuzzPack(true));
+        } else {
+            EXPECT_NE(ReadFile(dir / "tree/shop.zip"), FuzzZip());
+        }
+    }
 }
 
 }  // namespace
