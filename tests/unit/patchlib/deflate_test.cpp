@@ -11,6 +11,7 @@
 #include "deflate/stream_records.h"
 #include "deflate/zip_header_fields.h"
 #include "delta/delta_encoder.h"
+#include "format/patch_format.h"
 #include "format/patch_reader.h"
 #include "format/patch_writer.h"
 #include "patch_kit.h"
@@ -287,6 +288,43 @@ TEST(ZipHeaderFields, ArchivesDifferingInDatesEncodeAlike) {
         const size_t central = encodedA.find("PK\x01\x02");
         ASSERT_NE(central, std::string::npos);
         EXPECT_EQ(encodedA.substr(central + 16, 12), std::string(12, '\0'));
+    }
+}
+
+// A reader takes an entry kind only with the flag that names it, and the zip
+// fields flag only with the streams flag: otherwise it would read a section
+// in another layout than the one it was written in.
+TEST(PatchFlags, EachKindNeedsItsFlag) {
+    PatchEntry entry;
+    entry.path = "pack.zip";
+    entry.sections.resize(kInflatedSections);
+    using F = PatchFormat;
+    struct Case {
+        uint32_t flags;
+        EntryKind kind;
+        bool accepted;
+    };
+    for (const Case& c :
+         {Case{F::kFlagDeflateStreams, EntryKind::InflatedDeltaFile, true},
+          Case{F::kFlagDeflateStreams, EntryKind::InflatedZipDeltaFile, false},
+          Case{F::kFlagDeflateStreams | F::kFlagZipFields, EntryKind::InflatedZipDeltaFile, true},
+          Case{F::kFlagZipFields, EntryKind::InflatedZipDeltaFile, false},
+          Case{F::kFlagDeflateStreams | 4, EntryKind::InflatedDeltaFile, false}}) {
+        SCOPED_TRACE(c.flags);
+        entry.kind = c.kind;
+        PatchHeader header;
+        header.version = F::kVersion;
+        header.flags = c.flags;
+        const std::string encoded = F::EncodeHeader(header);
+        bool accepted = true;
+        try {
+            F::DecodeHeader(reinterpret_cast<const unsigned char*>(encoded.data()));
+            F::DecodeDirectory(F::EncodeDirectory({entry}, c.flags, "1.2.13"), F::kVersion,
+                               c.flags);
+        } catch (const PatchError&) {
+            accepted = false;
+        }
+        EXPECT_EQ(accepted, c.accepted);
     }
 }
 
