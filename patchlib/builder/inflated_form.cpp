@@ -161,7 +161,9 @@ InflatedForm InflatedForm::Of(const std::string& oldData, const std::string& new
     DateBases bases;
     bases.newBase = ZipHeaderFields::CommonDate(
         StreamExpander::Expand(newData, newStreams, newContents), newHeaders);
-    form.zipFields = newHeaders > 0;
+    // A program that reads zips holds a signature or two in its code: a
+    // zip of two entries has four headers.
+    form.zipFields = newHeaders >= 4;
     if (newStreams.empty() && !form.zipFields) return form;
     std::vector<DeflateStream> oldStreams =
         StreamFinder::Select(oldData, oldLocated, changed(oldData, newSet), &oldContents);
