@@ -5,6 +5,7 @@
 #include "deflate/stream_expander.h"
 #include "deflate/stream_rebuilder.h"
 #include "deflate/stream_records.h"
+#include "deflate/zip_header_fields.h"
 #include "delta/delta_applier.h"
 #include "durable_fs.h"
 #include "format/patch_format.h"
@@ -36,8 +37,22 @@ uint64_t ExpandOld(const PatchReader& reader, const PatchEntry& entry, const fs:
         throw PatchError(PatchResult::WriteFailed, "cannot create " + scratch.path.u8string());
     ZlibReader section;
     reader.OpenSection(entry.sections[0], section);
-    StreamRecordReader records(section, StreamRecordReader::Side::Old);
-    const uint64_t size = StreamExpander::Expand(old, entry.oldSize, records, scratch.file);
+    const bool zip = entry.kind == EntryKind::InflatedZipDeltaFile;
+    StreamRecordReader records(section, StreamRecordReader::Side::Old, zip);
+    auto write = [&scratch](const void* data, size_t size) {
+        if (!scratch.file.Write(data, size))
+            throw PatchError(PatchResult::WriteFailed, "cannot write " + scratch.path.u8string());
+    };
+    uint64_t size;
+    if (zip) {
+        ZipHeaderFields fields(records.bases().oldBase, ZipHeaderFields::Direction::Encode, write);
+        size = StreamExpander::Expand(
+            old, entry.oldSize, records,
+            [&fields](const void* data, size_t n) { fields.Write(data, n); });
+        fields.Finish();
+    } else {
+        size = StreamExpander::Expand(old, entry.oldSize, records, write);
+    }
     // Read back through the same stream, not reopened by name.
     if (!scratch.file.Flush() || !scratch.file.Seek(0))
         throw PatchError(PatchResult::WriteFailed, "cannot write " + scratch.path.u8string());
@@ -48,7 +63,8 @@ uint64_t ExpandOld(const PatchReader& reader, const PatchEntry& entry, const fs:
 uint64_t ExpandedNewSize(const PatchReader& reader, const PatchEntry& entry) {
     ZlibReader section;
     reader.OpenSection(entry.sections[0], section);
-    StreamRecordReader records(section, StreamRecordReader::Side::New);
+    StreamRecordReader records(section, StreamRecordReader::Side::New,
+                               entry.kind == EntryKind::InflatedZipDeltaFile);
     uint64_t left = entry.newSize, expanded = entry.newSize;
     StreamRecord record;
     while (records.Next(record)) {
@@ -74,15 +90,23 @@ void InflatedDelta::Apply(const PatchReader& reader, const PatchEntry& entry,
     const uint64_t newExpanded = ExpandedNewSize(reader, entry);
     ZlibReader section;
     reader.OpenSection(entry.sections[0], section);
-    StreamRecordReader records(section, StreamRecordReader::Side::New);
+    const bool zip = entry.kind == EntryKind::InflatedZipDeltaFile;
+    StreamRecordReader records(section, StreamRecordReader::Side::New, zip);
     StreamRebuilder rebuilder([&records](StreamRecord& record) { return records.Next(record); },
                               sink);
+    // The new expanded form's zip header fields are decoded before the streams are rebuilt.
+    ZipHeaderFields fields(
+        records.bases().newBase, ZipHeaderFields::Direction::Decode,
+        [&rebuilder](const void* data, size_t size) { rebuilder.Write(data, size); });
     DeltaApplier::Apply(
         scratch.file, oldExpanded, newExpanded, PatchFormat::kVersion,
         [&](DeltaSectionId id, ZlibReader& delta) {
             reader.OpenSection(entry.sections[1 + id], delta);
         },
-        [&rebuilder](const void* data, size_t size) { rebuilder.Write(data, size); });
+        [&](const void* data, size_t size) {
+            zip ? fields.Write(data, size) : rebuilder.Write(data, size);
+        });
+    fields.Finish();
     rebuilder.Finish();
 }
 

@@ -244,7 +244,7 @@ private:
                     reader_.OpenSection(entry.sections[id - skip], section);
                 },
                 sink);
-        } else if (entry.kind == EntryKind::InflatedDeltaFile) {
+        } else if (entry.IsInflated()) {
             InflatedDelta::Apply(
                 reader_, entry, job.target, job.scratch,
                 [this](const char* step, const fs::path& path) { Allow(step, path); }, sink);

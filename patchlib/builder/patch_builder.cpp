@@ -179,10 +179,13 @@ private:
               {}, sections, sizes);
         InflatedForm inflated = InflatedForm::Of(oldData, newData, entry.newHash, options_.window);
         if (inflated.usable)
-            Offer(entry, EntryKind::InflatedDeltaFile, std::move(inflated.delta),
-                  {std::move(inflated.records), inflated.recordsSize}, sections, sizes);
+            Offer(
+                entry,
+                inflated.zipFields ? EntryKind::InflatedZipDeltaFile : EntryKind::InflatedDeltaFile,
+                std::move(inflated.delta), {std::move(inflated.records), inflated.recordsSize},
+                sections, sizes);
         if (entry.kind != EntryKind::ReplaceFile) ++summary_.deltas;
-        if (entry.kind == EntryKind::InflatedDeltaFile) ++summary_.inflatedDeltas;
+        if (entry.IsInflated()) ++summary_.inflatedDeltas;
         writer_.Add(entry, sections, sizes);
     }
 
@@ -195,7 +198,7 @@ private:
         entry.kind = kind;
         sections.clear();
         sizes.clear();
-        if (kind == EntryKind::InflatedDeltaFile) {
+        if (kind == EntryKind::InflatedDeltaFile || kind == EntryKind::InflatedZipDeltaFile) {
             sections.push_back(std::move(first.compressed));
             sizes.push_back(first.rawSize);
         }

@@ -20,7 +20,7 @@ constexpr size_t kBuffer = 32 * 1024;
 
 class FileExpansion {
 public:
-    FileExpansion(BinaryFile& in, BinaryFile& out)
+    FileExpansion(BinaryFile& in, const StreamExpander::Sink& out)
         : in_(in), out_(out), input_(NewBuffer(kBuffer)), output_(NewBuffer(kBuffer)) {
         if (inflateInit2(&stream_, -15) != Z_OK)
             throw PatchError(PatchResult::Internal, "cannot start zlib decompression");
@@ -67,13 +67,12 @@ public:
 
 private:
     void Write(const void* data, size_t size) {
-        if (!out_.Write(data, size))
-            throw PatchError(PatchResult::WriteFailed, "cannot write the scratch file");
+        out_(data, size);
         written_ += size;
     }
 
     BinaryFile& in_;
-    BinaryFile& out_;
+    const StreamExpander::Sink& out_;
     Buffer input_, output_;
     z_stream stream_{};
     uint64_t written_ = 0;
@@ -95,7 +94,7 @@ std::string StreamExpander::Expand(std::string_view data, const std::vector<Defl
 }
 
 uint64_t StreamExpander::Expand(BinaryFile& in, uint64_t size, StreamRecordReader& records,
-                                BinaryFile& out) {
+                                const Sink& out) {
     FileExpansion expansion(in, out);
     uint64_t left = size;
     StreamRecord record;

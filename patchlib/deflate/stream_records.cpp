@@ -25,8 +25,13 @@ void EncodeSide(std::string& out, const std::vector<DeflateStream>& streams, boo
 }  // namespace
 
 std::string StreamRecords::Encode(const std::vector<DeflateStream>& oldStreams,
-                                  const std::vector<DeflateStream>& newStreams) {
+                                  const std::vector<DeflateStream>& newStreams,
+                                  const DateBases* bases) {
     std::string out;
+    if (bases) {
+        PutLE(out, bases->oldBase, 4);
+        PutLE(out, bases->newBase, 4);
+    }
     EncodeSide(out, oldStreams, false);
     EncodeSide(out, newStreams, true);
     return out;
@@ -49,8 +54,14 @@ std::vector<StreamRecord> StreamRecords::ToRecords(const std::vector<DeflateStre
     return records;
 }
 
-StreamRecordReader::StreamRecordReader(ZlibReader& reader, Side side)
+StreamRecordReader::StreamRecordReader(ZlibReader& reader, Side side, bool withBases)
     : reader_(reader), side_(side) {
+    if (withBases) {
+        unsigned char raw[8];
+        reader_.ReadExact(raw, sizeof(raw));
+        bases_.oldBase = static_cast<uint32_t>(GetLE(raw, 4));
+        bases_.newBase = static_cast<uint32_t>(GetLE(raw + 4, 4));
+    }
     left_ = reader_.ReadVarint();
     if (side == Side::New) {
         StreamRecord skipped;

@@ -67,8 +67,10 @@ PatchHeader PatchFormat::DecodeHeader(const unsigned char* bytes) {
         Corrupt("unsupported patch format version");
     // A flag names a feature a reader must know to apply the patch. Features
     // a reader may ignore come as blocks after the body.
-    const uint32_t known = header.version == 1 ? 0 : kFlagDeflateStreams;
+    const uint32_t known = header.version == 1 ? 0 : kFlagDeflateStreams | kFlagZipFields;
     if (header.flags & ~known) Corrupt("unknown patch flags");
+    if ((header.flags & kFlagZipFields) && !(header.flags & kFlagDeflateStreams))
+        Corrupt("the zip fields flag without the deflate streams flag");
     return header;
 }
 
@@ -114,7 +116,8 @@ std::vector<PatchEntry> PatchFormat::DecodeDirectory(const std::string& raw, uin
     std::vector<PatchEntry> entries(static_cast<size_t>(count));
     for (PatchEntry& entry : entries) {
         uint64_t kind = in.Number(1);
-        if (kind < 1 || kind > (streams ? 7 : 6)) Corrupt("unknown entry kind in the patch");
+        const uint64_t last = (flags & kFlagZipFields) ? 8 : streams ? 7 : 6;
+        if (kind < 1 || kind > last) Corrupt("unknown entry kind in the patch");
         entry.kind = static_cast<EntryKind>(kind);
         entry.path = in.Bytes(static_cast<size_t>(in.Number(2)));
         if (entry.HasOld()) {

@@ -83,8 +83,10 @@ void PatchWriter::AddStored(PatchEntry entry, const fs::path& source) {
 uint64_t PatchWriter::Finish() {
     if (!payload_.Close()) CannotWrite(payloadPath_);
     uint32_t flags = 0;
-    for (const PatchEntry& entry : entries_)
-        if (entry.kind == EntryKind::InflatedDeltaFile) flags = PatchFormat::kFlagDeflateStreams;
+    for (const PatchEntry& entry : entries_) {
+        if (entry.IsInflated()) flags |= PatchFormat::kFlagDeflateStreams;
+        if (entry.kind == EntryKind::InflatedZipDeltaFile) flags |= PatchFormat::kFlagZipFields;
+    }
     std::string directory = PatchFormat::EncodeDirectory(entries_, flags, zlibVersion_);
     std::string compressed = ZlibWriter::Compress(directory);
 

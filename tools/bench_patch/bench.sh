@@ -83,6 +83,10 @@ debian_pair tomcat10-catalina libtomcat10-java 10.1.55-1~deb12u1 10.1.60-1~deb12
 debian_pair tomcat10-coyote libtomcat10-java 10.1.55-1~deb12u1 10.1.60-1~deb12u1 usr/share/java/tomcat10-coyote.jar
 debian_pair jdk17-ct.sym openjdk-17-jre-headless 17.0.19+10-1~deb12u2 17.0.21.1+2-1~deb12u1 \
   usr/lib/jvm/java-17-openjdk-amd64/lib/ct.sym
+# A jar of LibreOffice's Java wizards, rebuilt by a security update with every
+# entry's content the same and every date changed.
+debian_pair libreoffice-wizards libreoffice-java-common 4:7.4.7-1+deb12u13 4:7.4.7-1+deb12u14 \
+  usr/share/libreoffice/program/classes/commonwizards.jar
 
 echo "== generated game data pack"
 mkdir -p "$corpus/game-data"

@@ -9,7 +9,9 @@
 #include "deflate/stream_expander.h"
 #include "deflate/stream_finder.h"
 #include "deflate/stream_records.h"
+#include "deflate/zip_header_fields.h"
 #include "delta/delta_encoder.h"
+#include "format/patch_format.h"
 #include "format/patch_reader.h"
 #include "format/patch_writer.h"
 #include "patch_kit.h"
@@ -78,6 +80,7 @@ struct ZipItem {
     std::string name, raw;
     DeflateParams params;
     bool stored = false, descriptor = false;
+    uint32_t date = 0x5021;  // time and date
 };
 
 // Local headers, data (and descriptors), central directory, end record.
@@ -90,7 +93,7 @@ std::string Zip(const std::vector<ZipItem>& items, std::vector<size_t>* starts =
             PutLE(to, 20, 2);
             PutLE(to, item.descriptor ? 8 : 0, 2);
             PutLE(to, item.stored ? 0 : 8, 2);
-            PutLE(to, 0x5021, 4);  // time and date
+            PutLE(to, item.date, 4);
             for (uint64_t value :
                  {uint64_t{Crc(item.raw)}, uint64_t{data.size()}, uint64_t{item.raw.size()}})
                 PutLE(to, item.descriptor && &to == &out ? 0 : value, 4);
@@ -216,6 +219,115 @@ std::vector<ZipItem> Pack(bool edited) {
     return items;
 }
 
+// Whatever the chunks the form arrives in, decoding gives back every byte, and
+// encoding gives the bytes the builder's whole-form encoding gave: headers cut
+// by a chunk's end, signatures overlapping a header, a header cut by the
+// form's end.
+TEST(ZipHeaderFields, DecodingGivesBackEveryByteWhateverTheChunks) {
+    std::string sprinkled = Noise(4, 20000);
+    for (size_t at = 100; at + 40 < sprinkled.size(); at += 997)
+        sprinkled.replace(at, 4, at % 3 ? "PK\x01\x02" : at % 2 ? "PK\x03\x04" : "PK\x07\x08");
+    const std::string zip = Zip(Pack(true));
+    // A central header whose CRC-32 encodes to a local header's signature.
+    const std::string values = "\x12\x34\x56\x78" + std::string(8, '\x9A');
+    std::string signature = "PK\x03\x04" + std::string(8, '\0');
+    for (size_t i = 0; i < 12; ++i) signature[i] ^= values[i];
+    const std::string local = "PK\x03\x04" + std::string(10, '\0') + values + std::string(4, '\0');
+    const std::string central = "PK\x01\x02" + std::string(12, '\0') + signature;
+    const std::string forms[] = {zip, zip + "PK\x03\x04" + std::string(20, '\x11'),
+                                 "PKPK\x01\x02" + zip.substr(0, 4000) + "PK\x01\x02", sprinkled,
+                                 local + central + std::string(40, '\0')};
+    for (const std::string& form : forms) {
+        for (uint32_t base : {0u, 0x5021u, 0xDEADBEEFu}) {
+            const std::string encoded = ZipHeaderFields::Encode(form, base);
+            ASSERT_EQ(encoded.size(), form.size());
+            if (base) {
+                EXPECT_NE(encoded, form);
+            }
+            for (size_t chunk : {size_t{1}, size_t{29}, size_t{31}, size_t{70001}}) {
+                SCOPED_TRACE("base " + std::to_string(base) + ", chunk " + std::to_string(chunk));
+                for (auto [direction, input, expected] :
+                     {std::tuple{ZipHeaderFields::Direction::Encode, &form, &encoded},
+                      std::tuple{ZipHeaderFields::Direction::Decode, &encoded, &form}}) {
+                    std::string out;
+                    ZipHeaderFields filter(base, direction, [&out](const void* data, size_t n) {
+                        out.append(static_cast<const char*>(data), n);
+                    });
+                    for (size_t at = 0; at < input->size(); at += chunk)
+                        filter.Write(input->data() + at, std::min(chunk, input->size() - at));
+                    filter.Finish();
+                    EXPECT_EQ(out, *expected);
+                }
+            }
+        }
+    }
+}
+
+// Two builds of an archive, one a day later, with or without data
+// descriptors: their forms encode alike, each with its own most common date.
+TEST(ZipHeaderFields, ArchivesDifferingInDatesEncodeAlike) {
+    for (bool descriptor : {false, true}) {
+        std::vector<ZipItem> items = Pack(false), later = items;
+        for (size_t i = 0; i < items.size(); ++i) {
+            items[i].descriptor = later[i].descriptor = descriptor;
+            later[i].date += 1 << 16;
+        }
+        later[3].date += 77;  // one entry touched at another time
+        const std::string a = Zip(items), b = Zip(later);
+        size_t headers = 0;
+        const uint32_t baseA = ZipHeaderFields::CommonDate(a, headers);
+        EXPECT_EQ(headers, 2 * items.size());
+        const uint32_t baseB = ZipHeaderFields::CommonDate(b, headers);
+        const std::string encodedA = ZipHeaderFields::Encode(a, baseA);
+        std::string encodedB = ZipHeaderFields::Encode(b, baseB);
+        // Only the touched entry's two dates differ.
+        size_t differing = 0;
+        for (size_t i = 0; i < a.size(); ++i) differing += encodedA[i] != encodedB[i];
+        EXPECT_EQ(differing, 2u) << descriptor;
+        // The central headers' CRC-32 and sizes repeat their entry's: encoded as zeros.
+        const size_t central = encodedA.find("PK\x01\x02");
+        ASSERT_NE(central, std::string::npos);
+        EXPECT_EQ(encodedA.substr(central + 16, 12), std::string(12, '\0'));
+    }
+}
+
+// A reader takes an entry kind only with the flag that names it, and the zip
+// fields flag only with the streams flag: otherwise it would read a section
+// in another layout than the one it was written in.
+TEST(PatchFlags, EachKindNeedsItsFlag) {
+    PatchEntry entry;
+    entry.path = "pack.zip";
+    entry.sections.resize(kInflatedSections);
+    using F = PatchFormat;
+    struct Case {
+        uint32_t flags;
+        EntryKind kind;
+        bool accepted;
+    };
+    for (const Case& c :
+         {Case{F::kFlagDeflateStreams, EntryKind::InflatedDeltaFile, true},
+          Case{F::kFlagDeflateStreams, EntryKind::InflatedZipDeltaFile, false},
+          Case{F::kFlagDeflateStreams | F::kFlagZipFields, EntryKind::InflatedZipDeltaFile, true},
+          Case{F::kFlagZipFields, EntryKind::InflatedZipDeltaFile, false},
+          Case{F::kFlagDeflateStreams | 4, EntryKind::InflatedDeltaFile, false}}) {
+        SCOPED_TRACE(c.flags);
+        entry.kind = c.kind;
+        PatchHeader header;
+        header.version = F::kVersion;
+        header.flags = c.flags;
+        const std::string encoded = F::EncodeHeader(header);
+        bool accepted = true;
+        try {
+            F::DecodeHeader(reinterpret_cast<const unsigned char*>(encoded.data()));
+            F::DecodeDirectory(F::EncodeDirectory({entry}, c.flags, "1.2.13"), F::kVersion,
+                               c.flags);
+        } catch (const PatchError&) {
+            accepted = false;
+        }
+        EXPECT_EQ(accepted, c.accepted);
+    }
+}
+
 TEST(InflatedDelta, ZipRoundTripBothWaysByteExact) {
     TempDir dir;
     WriteFile(dir / "old/pack.zip", Zip(Pack(false)));
@@ -287,16 +399,25 @@ TEST(InflatedDelta, AnotherZlibOrAnotherRebuildIsRefused) {
     }
 }
 
-// The fuzzer's seed in this format applies to the fuzzer's tree.
-TEST(InflatedDelta, FuzzSeedApplies) {
-    TempDir dir;
-    WriteFuzzTree(dir / "tree");
-    PatchReader reader;
-    reader.Open(PATCH_SEEDS "/upgrade-streams.mrl");
-    ASSERT_EQ(reader.entries().at(0).kind, EntryKind::InflatedDeltaFile);
-    ASSERT_EQ(PatchApplier().Apply(PATCH_SEEDS "/upgrade-streams.mrl", dir / "tree"),
-              PatchResult::Ok);
-    EXPECT_EQ(ReadFile(dir / "tree/pack.z"), FuzzPack(true));
+// The fuzzer's seeds in these formats apply to the fuzzer's tree (the
+// applier checks each rebuilt file's SHA-256).
+TEST(InflatedDelta, FuzzSeedsApply) {
+    for (auto [seed, kind] : {std::pair{"/upgrade-streams.mrl", EntryKind::InflatedDeltaFile},
+                              std::pair{"/upgrade-zip.mrl", EntryKind::InflatedZipDeltaFile}}) {
+        SCOPED_TRACE(seed);
+        TempDir dir;
+        WriteFuzzTree(dir / "tree");
+        const std::string patch = std::string(PATCH_SEEDS) + seed;
+        PatchReader reader;
+        reader.Open(patch);
+        ASSERT_EQ(reader.entries().at(0).kind, kind);
+        ASSERT_EQ(PatchApplier().Apply(patch, dir / "tree"), PatchResult::Ok);
+        if (kind == EntryKind::InflatedDeltaFile) {
+            EXPECT_EQ(ReadFile(dir / "tree/pack.z"), FuzzPack(true));
+        } else {
+            EXPECT_NE(ReadFile(dir / "tree/shop.zip"), FuzzZip());
+        }
+    }
 }
 
 }  // namespace

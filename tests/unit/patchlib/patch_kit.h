@@ -113,6 +113,61 @@ inline std::string FuzzPack(bool edited) {
     return out;
 }
 
+// A zip of three deflated entries (level 6, raw deflate), dated 2026-05-25:
+// local headers, data, central directory and end record.
+inline std::string FuzzZip() {
+    auto le = [](std::string& out, uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
+    };
+    std::string out, central;
+    for (int entry = 0; entry < 3; ++entry) {
+        std::string text;
+        for (int i = 0; i < 150; ++i)
+            text += "item " + std::to_string(i * (entry + 3) % 17) +
+                    " price=" + std::to_string(i % 40) + "\n";
+        z_stream stream{};
+        deflateInit2(&stream, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+        std::string data(deflateBound(&stream, static_cast<uLong>(text.size())), '\0');
+        stream.next_in = reinterpret_cast<Bytef*>(text.data());
+        stream.avail_in = static_cast<uInt>(text.size());
+        stream.next_out = reinterpret_cast<Bytef*>(data.data());
+        stream.avail_out = static_cast<uInt>(data.size());
+        deflate(&stream, Z_FINISH);
+        data.resize(stream.total_out);
+        deflateEnd(&stream);
+        const std::string name = "shop" + std::to_string(entry) + ".txt";
+        const uint32_t crc = static_cast<uint32_t>(
+            crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
+        auto fields = [&](std::string& to) {
+            for (uint32_t value : {20u, 0u, 8u}) le(to, value, 2);
+            le(to, 0x5CB95A00, 4);
+            for (uint32_t value : {crc, uint32_t(data.size()), uint32_t(text.size())})
+                le(to, value, 4);
+            le(to, static_cast<uint32_t>(name.size()), 2);
+            le(to, 0, 2);
+        };
+        le(central, 0x02014B50, 4);
+        le(central, 20, 2);
+        fields(central);
+        central += std::string(10, '\0');
+        le(central, static_cast<uint32_t>(out.size()), 4);
+        central += name;
+        le(out, 0x04034B50, 4);
+        fields(out);
+        out += name + data;
+    }
+    const uint32_t at = static_cast<uint32_t>(out.size());
+    out += central;
+    le(out, 0x06054B50, 4);
+    le(out, 0, 4);
+    le(out, 3, 2);
+    le(out, 3, 2);
+    le(out, static_cast<uint32_t>(central.size()), 4);
+    le(out, at, 4);
+    le(out, 0, 2);
+    return out;
+}
+
 // The old tree of the fuzzer (its seeds were made against it).
 inline void WriteFuzzTree(const fs::path& root) {
     WriteFile(root / "a.txt", "hello patch\n");
@@ -122,6 +177,7 @@ inline void WriteFuzzTree(const fs::path& root) {
     WriteFile(root / "dir/b.bin", pattern);
     WriteFile(root / "prog", Program(false, Code(1, 3000), Data(2, 512)));
     WriteFile(root / "pack.z", FuzzPack(false));
+    WriteFile(root / "shop.zip", FuzzZip());
 }
 
 }  // namespace patchtest

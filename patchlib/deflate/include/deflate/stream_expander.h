@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,13 +21,13 @@ public:
     static std::string Expand(std::string_view data, const std::vector<DeflateStream>& streams,
                               const std::vector<std::string>& inflated);
 
+    using Sink = std::function<void(const void* data, size_t size)>;
     // The applier's side: streams `in` (`size` bytes, read from its start)
     // into `out` through fixed buffers and returns the expanded size. Throws
     // PatchError(CorruptPatch) when a record does not fit the file or its
-    // stream inflates to anything else than the record says, and
-    // WriteFailed when `out` cannot be written.
+    // stream inflates to anything else than the record says.
     static uint64_t Expand(BinaryFile& in, uint64_t size, StreamRecordReader& records,
-                           BinaryFile& out);
+                           const Sink& out);
 };
 
 }  // namespace patchlib

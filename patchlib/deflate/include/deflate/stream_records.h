@@ -20,10 +20,16 @@ struct StreamRecord {
     DeflateParams params;  // the new file's streams only
 };
 
+struct DateBases {
+    uint32_t oldBase = 0;
+    uint32_t newBase = 0;
+};
+
 class StreamRecords {
 public:
     static std::string Encode(const std::vector<DeflateStream>& oldStreams,
-                              const std::vector<DeflateStream>& newStreams);
+                              const std::vector<DeflateStream>& newStreams,
+                              const DateBases* bases = nullptr);
     // The size of a file of `size` bytes with these streams inflated.
     static uint64_t ExpandedSize(uint64_t size, const std::vector<DeflateStream>& streams);
     static std::vector<StreamRecord> ToRecords(const std::vector<DeflateStream>& streams);
@@ -34,7 +40,9 @@ public:
 class StreamRecordReader {
 public:
     enum class Side { Old, New };
-    StreamRecordReader(ZlibReader& reader, Side side);
+    // withBases: the section starts with the date bases (zip header fields).
+    StreamRecordReader(ZlibReader& reader, Side side, bool withBases = false);
+    const DateBases& bases() const { return bases_; }
     // False once the list is done (for the new side, the section must end there).
     bool Next(StreamRecord& record);
 
@@ -42,6 +50,7 @@ private:
     ZlibReader& reader_;
     Side side_;
     uint64_t left_ = 0;
+    DateBases bases_;
     void Read(StreamRecord& record, bool withParams);
 };
 

@@ -19,6 +19,9 @@ enum class EntryKind : uint8_t {
     // The delta works on both files with their deflate streams inflated; the
     // new file's streams are deflated again (patches with the streams flag only).
     InflatedDeltaFile = 7,
+    // As InflatedDeltaFile, with the zip header fields of both expanded forms
+    // recoded (deflate/zip_header_fields.h; patches with the zip fields flag only).
+    InflatedZipDeltaFile = 8,
 };
 
 // The sections of a DeltaFile entry (FORMAT.md). Version 1 has four: control,
@@ -36,8 +39,8 @@ enum DeltaSectionId : size_t {
     kDeltaSectionsV1 = 4,
 };
 
-// An InflatedDeltaFile entry has the streams section (deflate/stream_records.h)
-// and then the eight delta sections.
+// An InflatedDeltaFile or InflatedZipDeltaFile entry has the streams section
+// (deflate/stream_records.h) and then the eight delta sections.
 constexpr size_t kInflatedSections = 1 + kDeltaSections;
 
 struct Section {
@@ -55,18 +58,21 @@ struct PatchEntry {
     Digest newHash{};
     std::vector<Section> sections;
 
+    bool IsInflated() const {
+        return kind == EntryKind::InflatedDeltaFile || kind == EntryKind::InflatedZipDeltaFile;
+    }
     bool HasOld() const {
         return kind == EntryKind::ReplaceFile || kind == EntryKind::DeleteFile ||
-               kind == EntryKind::DeltaFile || kind == EntryKind::InflatedDeltaFile;
+               kind == EntryKind::DeltaFile || IsInflated();
     }
     bool HasNew() const {
         return kind == EntryKind::AddFile || kind == EntryKind::ReplaceFile ||
-               kind == EntryKind::DeltaFile || kind == EntryKind::InflatedDeltaFile;
+               kind == EntryKind::DeltaFile || IsInflated();
     }
     bool IsDirectory() const { return kind == EntryKind::AddDir || kind == EntryKind::DeleteDir; }
     size_t SectionCount(uint32_t version) const {
         if (kind == EntryKind::DeltaFile) return version == 1 ? kDeltaSectionsV1 : kDeltaSections;
-        if (kind == EntryKind::InflatedDeltaFile) return kInflatedSections;
+        if (IsInflated()) return kInflatedSections;
         return HasNew() ? 1 : 0;
     }
 };

@@ -33,6 +33,9 @@ public:
     // Header flag: the patch has InflatedDeltaFile entries, and its directory
     // starts with the version of the zlib that found their parameters.
     static constexpr uint32_t kFlagDeflateStreams = 1;
+    // Header flag, only with kFlagDeflateStreams: the patch has
+    // InflatedZipDeltaFile entries.
+    static constexpr uint32_t kFlagZipFields = 2;
 
     // Throws PatchError(CorruptPatch) on a wrong magic, version or flags.
     static PatchHeader DecodeHeader(const unsigned char* bytes);
