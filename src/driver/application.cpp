@@ -44,15 +44,14 @@ void ApplyDownloadedFile() {
     run::patchingDialog.StartThread(PatchingDialogThread);
     const char* received = run::patchFileName.load();
     const std::string name = received ? received : "";
-    // Asked once a run: a keyed library lets nothing unsigned change the install.
-    static const bool keyed = PatchLibraryHoldsKeys();
-    const Handling handling = HandlingOf(KindOfFile(name), keyed);
+    const Handling handling = HandlingOf(KindOfFile(name), run::signedOnly.load());
     bool done = handling == Handling::kKeep;
     if (handling == Handling::kStart) done = StartProgram(name);
     if (handling == Handling::kApply) done = ApplyPatchFile(CallLibrary, name);
     if (handling == Handling::kRefuse)
-        platform::DebugPrintf("%s refused: the patch library takes signed patches only\r\n",
-                              name.c_str());
+        platform::DebugPrintf(
+            "%s refused, its bytes dropped: the patch library takes signed patches only\r\n",
+            name.c_str());
 
     const AfterApplying after = AfterApplication(
         handling, done,

@@ -16,6 +16,7 @@
 //   patchBytesReceived, lastSendTick
 //                         run/download_state.h       receiver; main between steps
 // run::dialogWindow       run/download_state.h       main (the dialog that opens)
+// run::signedOnly         run/download_state.h       main (start-up)
 // run::patchServerList    run/patch_server_list.h    main, receiver (its own lock)
 // run::serverTable        text/server_table.h        main (server list load)
 // run::startupTexts       text/startup_texts.h       main (start-up, server dialog)

@@ -6,6 +6,7 @@
 #include "install_check.h"
 #include "patch_library.h"
 #include "driver/registry_bootstrap.h"
+#include "run/download_state.h"
 #include "run_state.h"
 #include "driver/silent_mode.h"
 #include "startup_texts.h"
@@ -73,6 +74,8 @@ void RunStartup(HINSTANCE instance, const char* commandLine) {
     // a stopped one left its journal.
     if (const int settled = SettlePatchLibrary(); settled != 0)
         platform::DebugPrintf("settling the install: PATCHW32.dll returned %d\r\n", settled);
+    // Asked once a run: a keyed library lets nothing unsigned change the install.
+    run::signedOnly.store(PatchLibraryHoldsKeys());
     OpenTexts();
     if (!RunInstallCheck(run::appInfo->GetMainWindow()))
         platform::Terminate(ExitCode::kNothingDone);

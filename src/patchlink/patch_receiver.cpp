@@ -105,6 +105,8 @@ public:
 #endif
     }
 
+    bool SignedOnly() override { return run::signedOnly.load(); }
+
 private:
     StreamConnection& connection_;
     ReceiverView& view_;
@@ -123,6 +125,7 @@ private:
 
     std::unique_ptr<uint8_t[]> buffer_{new uint8_t[PatchAnswer::kAnswerLimit]};
     platform::File file_;
+    bool dropping_ = false;  // the step's file is received but not written
 
     void Perform(const std::vector<ReceiverAction>& actions) {
         for (const ReceiverAction& action : actions) {
@@ -171,8 +174,9 @@ private:
             case ReceiverAction::kWrite:
                 // Flushed at once: what patchBytesReceived counts is on disk,
                 // and a full disk shows here rather than at the close.
-                if (std::fwrite(action.data, 1, action.length, file_.get()) != action.length ||
-                    std::fflush(file_.get()) != 0)
+                if (!dropping_ &&
+                    (std::fwrite(action.data, 1, action.length, file_.get()) != action.length ||
+                     std::fflush(file_.get()) != 0))
                     return false;
                 platform::OutputDebugStringA("Downloading\r\n");
                 run::patchBytesReceived.store(action.value);
@@ -205,13 +209,16 @@ private:
         platform::OutputDebugStringA("TTTTTTT: ");
         platform::OutputDebugStringA(action.text.c_str());
         platform::OutputDebugStringA("\r\n");
+        dropping_ = action.drop;
         if (action.whole) {
             std::remove(action.text.c_str());
             platform::Sleep(kFilePauseMs);
         }
-        file_ = platform::File(action.text.c_str(), "ab");
-        // The file must end where the resume offset says it does.
-        if (!file_ || FileEnd(file_.get()) != int64_t(action.value)) return false;
+        if (!dropping_) {
+            file_ = platform::File(action.text.c_str(), "ab");
+            // The file must end where the resume offset says it does.
+            if (!file_ || FileEnd(file_.get()) != int64_t(action.value)) return false;
+        }
         run::patchBytesReceived.store(action.value);
         uint8_t offset[4];
         patchwire::WriteU32(offset, action.value);

@@ -7,9 +7,19 @@
 
 namespace {
 
+char LastLetter(const std::string& name) {
+    const char last = name.back();
+    return last >= 'A' && last <= 'Z' ? char(last - 'A' + 'a') : last;
+}
+
 bool EndsInTOrX(const std::string& name) {
-    char last = name.back();
-    return last == 't' || last == 'T' || last == 'x' || last == 'X';
+    return LastLetter(name) == 't' || LastLetter(name) == 'x';
+}
+
+// A program ("e") or a data file ("t", "x"): what the server sends as it is,
+// without a signature.
+bool IsProgramOrData(const std::string& name) {
+    return EndsInTOrX(name) || LastLetter(name) == 'e';
 }
 
 }  // namespace
@@ -87,15 +97,21 @@ void ReceiverCore::OnHeader(const PatchAnswer& answer, uint32_t now) {
         Stop(false, now);
         return;
     }
+    // A signed-only install keeps no program or data file a server sends:
+    // the exchange goes on as for any file, but its bytes are dropped and no
+    // file of that name is touched (a player's own stays as it was).
+    const bool drop = facts_.SignedOnly() && IsProgramOrData(answer.fileName);
     // Data files are always fetched whole; a local file longer than
     // announced is not this patch.
-    uint64_t local = EndsInTOrX(answer.fileName) ? 0 : facts_.LocalFileSize(answer.fileName);
-    bool whole = EndsInTOrX(answer.fileName) || local > answer.fileSize;
+    uint64_t local =
+        drop || EndsInTOrX(answer.fileName) ? 0 : facts_.LocalFileSize(answer.fileName);
+    bool whole = !drop && (EndsInTOrX(answer.fileName) || local > answer.fileSize);
     fileSize_ = answer.fileSize;
     received_ = whole ? 0 : uint32_t(local);
     Add(ReceiverAction::kStartFile, received_);
     actions_.back().text = answer.fileName;
     actions_.back().whole = whole;
+    actions_.back().drop = drop;
     state_ = State::kReceivingData;
     if (received_ == fileSize_) Stop(true, now);
 }

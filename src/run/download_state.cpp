@@ -14,4 +14,6 @@ std::atomic<uint32_t> patchBytesReceived{0};
 std::atomic<uint32_t> lastSendTick{0};
 std::atomic<platform::WindowHandle> dialogWindow{nullptr};
 
+std::atomic<bool> signedOnly{false};
+
 }  // namespace run

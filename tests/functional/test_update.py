@@ -145,15 +145,21 @@ def test_a_signed_release_replaces_the_running_updater_and_moves_players_to_a_ne
 def test_a_keyed_install_refuses_served_programs_and_data_files(prefix, robot, peers, tmp_path,
                                                                 name):
     # Only a signed patch may change a keyed install: the file is neither
-    # started nor kept, and the third refusal in a row ends the run.
+    # started nor written, and the third refusal in a row ends the run. A
+    # file of that name that the player has stays as it was (the server's
+    # bytes are not appended to it, nor is it deleted).
     server = peers.patch({1: Patch(2, name, recorder_exe().read_bytes())})
     game = peers.game(2, [server.address])
-    make_install(tmp_path / "install", 1, library=wine_harness.build_file(KEYED_LIBRARY))
+    install_dir = make_install(tmp_path / "install", 1,
+                               library=wine_harness.build_file(KEYED_LIBRARY))
+    (install_dir / name).write_bytes(b"the player's own")
 
-    install_dir, code, boxes, version = update(prefix, robot, tmp_path, 1, game)
+    _, code, boxes, version = update(prefix, robot, tmp_path, 1, game)
 
     assert (code, boxes, version, server.served) == (234, [], 1, [name] * 3)
-    assert not (install_dir / name).exists() and read_tree(install_dir) == game_tree(1)
+    assert server.offsets == [0] * 3
+    assert (install_dir / name).read_bytes() == b"the player's own"
+    assert read_tree(install_dir) == game_tree(1)
     assert recorded_lines(prefix.log, wait=2) == []
 
 

@@ -142,9 +142,11 @@ AfterApplying AfterApplication(Handling handling, bool done, const StepVersions&
                 after.openReleaseNotes = versions.target == versions.server;
                 after.installed = versions.working;
             } else {
-                // Rejected twice, or refused: the next step asks for the same file anew.
+                // Rejected twice, or refused: the next step asks for the same file
+                // anew. A refused file was never written: a file of its name is
+                // not the server's and stays.
                 after.working = versions.installed;
-                after.deleteFile = true;
+                after.deleteFile = handling == Handling::kApply;
             }
             break;
     }

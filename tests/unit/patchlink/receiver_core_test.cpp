@@ -12,11 +12,13 @@ const std::string kGreeting = "\x2a";
 struct Facts : ReceiverFacts {
     int64_t freeBytes = int64_t(1) << 40;
     uint64_t localSize = 0;
+    bool signedOnly = false;
     bool FreeBytes(uint64_t* bytes) override {
         *bytes = uint64_t(freeBytes);
         return freeBytes >= 0;
     }
     uint64_t LocalFileSize(const std::string&) override { return localSize; }
+    bool SignedOnly() override { return signedOnly; }
 };
 
 std::string Render(const std::vector<ReceiverAction>& actions) {
@@ -27,7 +29,8 @@ std::string Render(const std::vector<ReceiverAction>& actions) {
         const std::string texts[] = {"greeting", "list " + std::to_string(a.port) + " " + a.text,
             "refusal " + v + (a.failed ? " failed" : ""),
             "header " + v + " " + std::to_string(a.size),
-            "no space", "start " + a.text + " at " + v + (a.whole ? " whole" : ""),
+            "no space", "start " + a.text + " at " + v + (a.whole ? " whole" : "") +
+                (a.drop ? " dropped" : ""),
             "write " + std::to_string(a.length) + " to " + v, "repaint", "complete", "done", "ack"};
         // clang-format on
         out += (out.empty() ? "" : ", ") + texts[a.kind];
@@ -100,6 +103,27 @@ TEST(ReceiverCore, ReadsToActions) {
         for (const std::string& read : c.reads)
             actions += (actions.empty() ? "" : " | ") + Feed(core, read);
         EXPECT_EQ(actions, c.actions) << c.what;
+    }
+}
+
+// A signed-only install receives a served program or data file to its end
+// but touches no file of that name, a player's own included: no resume from
+// it, no deletion. Patches are received as anywhere else.
+TEST(ReceiverCore, ASignedOnlyInstallDropsServedProgramsAndDataFiles) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"1to2.EXE", "header 8 5, start 1to2.EXE at 0 dropped | write 5 to 5, complete"},
+        {"Notes.txt", "header 8 5, start Notes.txt at 0 dropped | write 5 to 5, complete"},
+        {"x.rtX", "header 8 5, start x.rtX at 0 dropped | write 5 to 5, complete"},
+        {"1to2.rtp", "header 8 5, start 1to2.rtp at 3 | write 2 to 5, complete"}};
+    for (const auto& [name, expected] : cases) {
+        Facts facts;
+        facts.signedOnly = true;
+        facts.localSize = 3;
+        ReceiverCore core(facts, 1000);
+        Feed(core, kGreeting);
+        std::string actions = Feed(core, Header(8, 5, name));
+        actions += " | " + Feed(core, "abcde");
+        EXPECT_EQ(actions.substr(0, actions.find(", done")), expected) << name;
     }
 }
 

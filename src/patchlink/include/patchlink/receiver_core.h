@@ -17,7 +17,9 @@
 //   takes as a plain file in the current directory (IsSafeWindowsName; else
 //   the download ends incomplete and no file is touched). A name ending in "t" or "x" (any
 //   case), or a local file longer than announced, is fetched whole from 0;
-//   any other file resumes at the local file's size.
+//   any other file resumes at the local file's size. In a signed-only install
+//   a name ending in "e", "t" or "x" is fetched from 0 and dropped: no file
+//   of that name is touched.
 // - File data is written up to the announced size and no further; the file
 //   completes when it holds that size. Repaints come when more than 250 ms
 //   have passed since the last one, and once more when the download stops.
@@ -37,9 +39,10 @@ struct ReceiverAction {
         kRefusal,     // versions 0; `value` the reason; `failed`: refused for good
         kHeader,      // versions `value`, patchFileSize `size`
         kNoSpace,     // the drive lacks room: the view shows it
-        kStartFile,   // patch file `text`, deleted first when `whole`, opened for appending;
+        kStartFile,   // patch file `text`, deleted first when `whole`, opened for appending
+                      // (with `drop`, left alone: the file's bytes are dropped);
                       // the resume offset `value` goes to the server
-        kWrite,       // append `data`/`length`; `value` bytes are then on disk
+        kWrite,       // append `data`/`length` (unless dropped); `value` bytes are then received
         kRepaint,     // lastSendTick `value`, repaint the dialog
         kComplete,    // close the file: the step is complete
         kDone,        // close any file; the receiver stops
@@ -51,6 +54,7 @@ struct ReceiverAction {
     uint16_t port = 0;
     bool failed = false;
     bool whole = false;
+    bool drop = false;
     std::string text;
     const uint8_t* data = nullptr;  // into the bytes fed, valid until the next call
     size_t length = 0;
@@ -63,6 +67,9 @@ public:
     virtual bool FreeBytes(uint64_t* bytes) = 0;
     // Size of the file `name` in the current directory; 0 when there is none.
     virtual uint64_t LocalFileSize(const std::string& name) = 0;
+    // True when only signed patches may change the install (the patch
+    // library holds trusted keys).
+    virtual bool SignedOnly() = 0;
 
 protected:
     ~ReceiverFacts() = default;

@@ -17,6 +17,9 @@
 // - dialogWindow: the dialog that shows the step, written by that dialog
 //   when it opens (main thread); the receiver repaints it and writes its
 //   status text into it.
+// - signedOnly: the patch library holds trusted keys, so only signed patches
+//   may change the install; written by the driver once at the start of a
+//   run, before any download.
 #pragma once
 
 #include <atomic>
@@ -38,5 +41,7 @@ extern std::atomic<uint32_t> patchBytesReceived;
 
 extern std::atomic<uint32_t> lastSendTick;
 extern std::atomic<platform::WindowHandle> dialogWindow;
+
+extern std::atomic<bool> signedOnly;
 
 }  // namespace run

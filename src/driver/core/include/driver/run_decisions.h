@@ -131,7 +131,7 @@ FileKind KindOfFile(std::string_view name);
 
 // What the shell does with a downloaded file: keeps it as it came (a data
 // file), starts it (a program), hands it to the patch library, or refuses
-// it (deletes it unstarted).
+// it (the receiver dropped its bytes: nothing was written, nothing starts).
 enum class Handling { kKeep, kStart, kApply, kRefuse };
 
 // `keyed`: the patch library holds trusted keys, so only what one of them
