@@ -2,7 +2,8 @@
 // thread does, in reads whose sizes the input chooses: greeting, answer, file
 // data. Checks what the thread relies on: nothing read past a read, a safe
 // Windows name for any file, writes in order and never past the announced
-// size, a complete file only at its size, and nothing once the download
+// size, a complete file only at its size, a dropped file (signed-only
+// installs) started at 0 and not deleted, and nothing once the download
 // stopped.
 #include <algorithm>
 #include <cstddef>
@@ -27,6 +28,8 @@ struct Facts : ReceiverFacts {
         return true;
     }
     uint64_t LocalFileSize(const std::string&) override { return localSize; }
+    bool SignedOnly() override { return signedOnly; }
+    bool signedOnly = false;
 };
 
 }  // namespace
@@ -36,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Facts facts;
     facts.freeBytes = uint64_t(data[0]) << (data[1] % 40);
     facts.localSize = uint64_t(data[2]) << (data[1] % 24);
+    facts.signedOnly = data[1] & 0x80;
     ReceiverCore core(facts, 0);
     uint32_t fileSize = 0, onDisk = 0, now = 0;
     bool started = false, stopped = false;
@@ -53,6 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (a.kind == ReceiverAction::kHeader) fileSize = a.size;
             if (a.kind == ReceiverAction::kStartFile) {
                 Check(!started && IsSafeWindowsName(a.text) && a.value <= fileSize);
+                // A dropped file touches nothing local: no resume, no deletion.
+                Check(!a.drop || (facts.signedOnly && a.value == 0 && !a.whole));
                 started = true;
                 onDisk = a.value;
             }
