@@ -13,8 +13,10 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kMagic = "MRLGONE1\n";
-// A few names a release; more than this was not written by us.
+// A few names a release; more than this was not written by us (and the
+// checks below, each entry against the others, stay cheap).
 const uintmax_t kMaxBytes = 1 << 20;
+const size_t kMaxEntries = 4096;
 
 }  // namespace
 
@@ -41,7 +43,8 @@ std::vector<std::string> LeftoverList::Read() const {
     if (!fs::is_regular_file(StatusOf(list_)) || fs::file_size(list_, ec) > kMaxBytes || ec ||
         !ReadWholeFile(list_, bytes) || bytes.compare(0, kMagic.size(), kMagic) != 0)
         return paths;
-    for (size_t at = kMagic.size(), end; (end = bytes.find('\n', at)) != std::string::npos;
+    for (size_t at = kMagic.size(), end;
+         paths.size() < kMaxEntries && (end = bytes.find('\n', at)) != std::string::npos;
          at = end + 1) {
         std::string line = bytes.substr(at, end - at);
         const bool directory = !line.empty() && line.back() == '/';
